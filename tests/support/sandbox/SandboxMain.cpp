@@ -1,0 +1,19 @@
+// main() for test binaries that use the fixed system folders: enters the
+// private mount namespace while the process still has one thread.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "Sandbox.h"
+
+int main(int argc, char** argv)
+{
+    std::string error;
+    if (!sandbox::Enter(&error)) {
+        fprintf(stderr, "cannot enter the private mount namespace: %s\n", error.c_str());
+        return 1;
+    }
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
