@@ -75,16 +75,33 @@ std::string Slurp(const std::string& path)
 
 }  // namespace
 
-bool Enter(std::string* error)
+bool Enter(std::string* error, bool ownPids)
 {
     if (g_entered) {
         return true;
     }
-    if (unshare(CLONE_NEWNS) != 0) {
-        return Fail(error, "unshare(CLONE_NEWNS) (tests need root)");
+    if (unshare(ownPids ? (CLONE_NEWNS | CLONE_NEWPID) : CLONE_NEWNS) != 0) {
+        return Fail(error, "unshare (tests need root)");
+    }
+    if (ownPids) {
+        fflush(stdout);
+        fflush(stderr);
+        pid_t child = fork();
+        if (child < 0) {
+            return Fail(error, "fork into the PID namespace");
+        }
+        if (child > 0) {
+            int status = 0;
+            while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+            }
+            _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+        }
     }
     if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
         return Fail(error, "make / private");
+    }
+    if (ownPids && mount("proc", "/proc", "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr) != 0) {
+        return Fail(error, "mount /proc");
     }
     if (mount("pnlmon-test", kRoot, "tmpfs", 0, "mode=0755") != 0) {
         return Fail(error, "tmpfs on /mnt");

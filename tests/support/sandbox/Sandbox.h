@@ -13,7 +13,11 @@ namespace sandbox {
 // Enters the private namespace. Call it while the process has one thread
 // (first thing in main): the namespace belongs to the calling thread and to
 // everything started after it. Returns false with a reason on failure.
-bool Enter(std::string* error);
+// With ownPids the process also moves into a new PID namespace with its own
+// /proc: it forks, the parent waits and exits with the child's status, and
+// the child (PID 1 there) returns from Enter. Processes that tests start are
+// then invisible to every other test binary.
+bool Enter(std::string* error, bool ownPids = false);
 
 // True once Enter succeeded in this process or a parent.
 bool Entered();
