@@ -117,6 +117,14 @@ TEST(DecodeTool, UndecodableBytesExitTwoWithTheReason)
         EXPECT_EQ("", result.out);
     }
 
+    // Forced formats: a hex-looking file read raw, a binary file read as hex.
+    Bytes hexLooking(35, '0');
+    sandbox::ChildResult asRaw = RunTool({"inventory", ScratchFile("digits.bin", hexLooking), "--raw"});
+    EXPECT_EQ(0, asRaw.exitCode) << asRaw.err;
+    sandbox::ChildResult asHex = RunTool({"edid", kSample, "--hex"});
+    EXPECT_EQ(2, asHex.exitCode);
+    EXPECT_NE(std::string::npos, asHex.err.find("neither a hex digit nor a blank")) << asHex.err;
+
     sandbox::ChildResult oddHex = RunTool({"osd", ScratchFile("odd.hex", {'0', '1', ' ', '2'})});
     EXPECT_EQ(2, oddHex.exitCode);
     EXPECT_NE(std::string::npos, oddHex.err.find("bad hex dump")) << oddHex.err;

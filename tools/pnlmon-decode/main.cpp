@@ -44,12 +44,15 @@ const char kUsage[] =
     "\n"
     "Decodes a monitor report and prints its fields as JSON.\n"
     "FILE is raw report bytes or a hex dump (hex byte pairs separated by blanks\n"
-    "or newlines); '-' reads standard input.\n"
+    "or newlines); '-' reads standard input. Input made only of hex digits and\n"
+    "white space is taken as a hex dump unless --raw is given.\n"
     "\n"
     "  --vid ID, --pid ID  USB vendor and product id of the monitor the\n"
     "                      inventory report came from (e.g. 0x04B3, 0x4676);\n"
     "                      they select the family and the video input rules.\n"
     "                      Default 0 (no known family).\n"
+    "  --raw, --hex        read FILE as raw bytes, or as a hex dump, whatever it\n"
+    "                      looks like\n"
     "  --log[=LEVEL]       echo the decoders' log lines to standard error, up to\n"
     "                      LEVEL (0-4, default 4).\n"
     "\n"
@@ -64,6 +67,7 @@ struct Options {
     std::string file;
     unsigned short vid = 0;
     unsigned short pid = 0;
+    enum { kAuto, kRaw, kHex } format = kAuto;
     bool log = false;
     int logLevel = LEVEL_TRACE;
 };
@@ -110,6 +114,10 @@ int ParseArguments(int argc, char** argv, Options& options, bool& help)
             if (!ParseId(arg.substr(6), id)) {
                 return UsageError("bad USB id '" + arg.substr(6) + "' (0 to 0xFFFF)");
             }
+        } else if (arg == "--raw") {
+            options.format = Options::kRaw;
+        } else if (arg == "--hex") {
+            options.format = Options::kHex;
         } else if (arg == "--log") {
             options.log = true;
         } else if (arg.compare(0, 6, "--log=") == 0) {
@@ -183,8 +191,11 @@ bool ParseHexDump(const std::vector<unsigned char>& text, std::vector<unsigned c
                 bytes.push_back(static_cast<unsigned char>(std::stoul(word.substr(j, 2), nullptr, 16)));
             }
             word.clear();
-        } else {
+        } else if (isxdigit(text[i])) {
             word += static_cast<char>(text[i]);
+        } else {
+            error = "bad hex dump: byte " + std::to_string(i) + " is neither a hex digit nor a blank";
+            return false;
         }
         ++i;
     }
@@ -193,8 +204,9 @@ bool ParseHexDump(const std::vector<unsigned char>& text, std::vector<unsigned c
 
 // Reads FILE (or standard input for "-"). Returns -1 on success, otherwise
 // the exit status after printing the reason.
-int ReadInput(const std::string& file, std::vector<unsigned char>& bytes)
+int ReadInput(const Options& options, std::vector<unsigned char>& bytes)
 {
+    const std::string& file = options.file;
     std::vector<unsigned char> content;
     std::string error;
     bool ok;
@@ -213,7 +225,9 @@ int ReadInput(const std::string& file, std::vector<unsigned char>& bytes)
         fprintf(stderr, "pnlmon-decode: %s: %s\n", file.c_str(), error.c_str());
         return kExitUnreadable;
     }
-    if (IsHexDump(content)) {
+    bool hex = options.format == Options::kHex ||
+               (options.format == Options::kAuto && IsHexDump(content));
+    if (hex) {
         if (!ParseHexDump(content, bytes, error)) {
             fprintf(stderr, "pnlmon-decode: %s: %s\n", file.c_str(), error.c_str());
             return kExitUndecodable;
@@ -347,7 +361,7 @@ int main(int argc, char** argv)
     }
 
     std::vector<unsigned char> bytes;
-    status = ReadInput(options.file, bytes);
+    status = ReadInput(options, bytes);
     if (status >= 0) {
         return status;
     }
