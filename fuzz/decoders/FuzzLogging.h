@@ -1,0 +1,9 @@
+// Logging for the fuzz targets: every line is formatted as usual (the
+// formatting of untrusted text is part of what is fuzzed) and written to
+// /dev/null, never to the machine's log file.
+#ifndef PNLMON_FUZZLOGGING_H
+#define PNLMON_FUZZLOGGING_H
+
+void FuzzLoggingToNowhere();
+
+#endif
