@@ -1,7 +1,10 @@
 // A small CMPI provider used only to prove the embedded CIMOM host: class
 // Test_Item in root/cimv2 with two instances carrying every kind of value,
 // and indications of class Test_Indication delivered from broker threads.
-// Built with our CMPI headers and their factory stub macros.
+// Built with our CMPI headers and their factory stub macros. It also answers
+// for the class and indication names pnlmon-cimhost asks for (QAV_Display,
+// key DeviceID, CIM_InstCreation, CIM_InstDeletion) so that the tool can be
+// tested with it.
 #include "HostTestProvider.h"
 
 #include <cmpift.h>
@@ -59,7 +62,7 @@ CMPIStatus checkPath(const CMPIObjectPath* op)
         return fail(CMPI_RC_ERR_INVALID_NAMESPACE, "namespace " + ns);
     }
     std::string cls = text(CMGetClassName(op, &st));
-    if (cls != kClass) {
+    if (cls != kClass && cls != "QAV_Display") {
         return fail(CMPI_RC_ERR_INVALID_CLASS, "class " + cls);
     }
     return ok();
@@ -281,6 +284,9 @@ static CMPIStatus TestGetInstance(CMPIInstanceMI*, const CMPIContext* ctx, const
     }
     CMPIData key = CMGetKey(op, "Name", &st);
     if (st.rc != CMPI_RC_OK) {
+        key = CMGetKey(op, "DeviceID", &st);
+    }
+    if (st.rc != CMPI_RC_OK) {
         return fail(CMPI_RC_ERR_INVALID_PARAMETER, "no Name key");
     }
     if (key.type != CMPI_string) {
@@ -332,7 +338,8 @@ static CMPIStatus TestExecQuery(CMPIInstanceMI*, const CMPIContext*, const CMPIR
 static bool indicationClass(const CMPIObjectPath* classPath)
 {
     CMPIStatus st = ok();
-    return text(CMGetClassName(classPath, &st)) == kIndication && st.rc == CMPI_RC_OK;
+    std::string cls = text(CMGetClassName(classPath, &st));
+    return st.rc == CMPI_RC_OK && (cls == kIndication || cls == "CIM_InstCreation" || cls == "CIM_InstDeletion");
 }
 
 static CMPIStatus TestIndicationCleanup(CMPIIndicationMI*, const CMPIContext*, CMPIBoolean terminating)
