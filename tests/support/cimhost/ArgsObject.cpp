@@ -26,7 +26,12 @@ CMPIArgs* clone(const CMPIArgs* a, CMPIStatus* rc)
     }
     try {
         CMPIArgs* copy = ArgsObject::Make(obj->broker(), obj->broker().scope());
-        ArgsObject::From(copy)->args = obj->args;
+        ArgsObject* target = ArgsObject::From(copy);
+        if (target == nullptr) {
+            SetStatus(rc, CMPI_RC_ERR_FAILED);
+            return nullptr;
+        }
+        target->args = obj->args;
         SetStatus(rc, CMPI_RC_OK);
         return copy;
     } catch (...) {
@@ -139,8 +144,8 @@ CMPIArgs* ArgsObject::Make(HostBroker& broker, std::uint64_t scope)
 {
     auto obj = std::make_unique<ArgsObject>(broker);
     CMPIArgs* out = &obj->cmpi;
-    ObjectRegistry::instance().adopt(std::move(obj), scope != 0 ? scope : broker.objectScope());
-    return out;
+    const std::uint64_t into = scope != 0 ? scope : broker.objectScope();
+    return ObjectRegistry::instance().adopt(std::move(obj), into) ? out : nullptr;
 }
 
 ArgsObject* ArgsObject::From(const CMPIArgs* a)

@@ -114,8 +114,8 @@ CMPIArray* ArrayObject::Make(HostBroker& broker, CMPIType elementType, std::vect
 {
     auto obj = std::make_unique<ArrayObject>(broker, elementType, std::move(elements));
     CMPIArray* out = &obj->cmpi;
-    ObjectRegistry::instance().adopt(std::move(obj), scope != 0 ? scope : broker.objectScope());
-    return out;
+    const std::uint64_t into = scope != 0 ? scope : broker.objectScope();
+    return ObjectRegistry::instance().adopt(std::move(obj), into) ? out : nullptr;
 }
 
 ArrayObject* ArrayObject::From(const CMPIArray* a)

@@ -149,8 +149,8 @@ CMPIContext* ContextObject::Make(HostBroker& broker, Entries entries, bool prepa
 {
     auto obj = std::make_unique<ContextObject>(broker, std::move(entries), prepared);
     CMPIContext* out = &obj->cmpi;
-    ObjectRegistry::instance().adopt(std::move(obj), scope != 0 ? scope : broker.objectScope());
-    return out;
+    const std::uint64_t into = scope != 0 ? scope : broker.objectScope();
+    return ObjectRegistry::instance().adopt(std::move(obj), into) ? out : nullptr;
 }
 
 ContextObject* ContextObject::From(const CMPIContext* c)

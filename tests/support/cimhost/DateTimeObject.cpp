@@ -93,8 +93,8 @@ CMPIDateTime* DateTimeObject::Make(HostBroker& broker, std::uint64_t usec, bool 
 {
     auto obj = std::make_unique<DateTimeObject>(broker, usec, interval);
     CMPIDateTime* out = &obj->cmpi;
-    ObjectRegistry::instance().adopt(std::move(obj), scope != 0 ? scope : broker.objectScope());
-    return out;
+    const std::uint64_t into = scope != 0 ? scope : broker.objectScope();
+    return ObjectRegistry::instance().adopt(std::move(obj), into) ? out : nullptr;
 }
 
 DateTimeObject* DateTimeObject::From(const CMPIDateTime* dt)

@@ -172,8 +172,8 @@ CMPIInstance* InstanceObject::Make(HostBroker& broker, HostInstance model, std::
 {
     auto obj = std::make_unique<InstanceObject>(broker, std::move(model));
     CMPIInstance* out = &obj->cmpi;
-    ObjectRegistry::instance().adopt(std::move(obj), scope != 0 ? scope : broker.objectScope());
-    return out;
+    const std::uint64_t into = scope != 0 ? scope : broker.objectScope();
+    return ObjectRegistry::instance().adopt(std::move(obj), into) ? out : nullptr;
 }
 
 InstanceObject* InstanceObject::From(const CMPIInstance* i)

@@ -277,8 +277,8 @@ CMPIObjectPath* ObjectPathObject::Make(HostBroker& broker, HostObjectPath model,
 {
     auto obj = std::make_unique<ObjectPathObject>(broker, std::move(model));
     CMPIObjectPath* out = &obj->cmpi;
-    ObjectRegistry::instance().adopt(std::move(obj), scope != 0 ? scope : broker.objectScope());
-    return out;
+    const std::uint64_t into = scope != 0 ? scope : broker.objectScope();
+    return ObjectRegistry::instance().adopt(std::move(obj), into) ? out : nullptr;
 }
 
 ObjectPathObject* ObjectPathObject::From(const CMPIObjectPath* op)

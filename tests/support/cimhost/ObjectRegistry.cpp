@@ -1,5 +1,7 @@
 #include "ObjectRegistry.h"
 
+#include "HostBroker.h"
+
 #include <algorithm>
 
 namespace cimhost {
@@ -58,9 +60,11 @@ BrokerObject* ObjectRegistry::adopt(std::unique_ptr<BrokerObject> object, std::u
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = scopes_.find(scope);
     if (it == scopes_.end()) {
-        // The scope ended already: fall back to the broker's own scope is not
-        // possible here, so keep the object in a scope of its own broker.
-        it = scopes_.emplace(nextScope_++, Scope{&raw->broker(), {}}).first;
+        // The scope ended meanwhile: the object lives as long as its broker.
+        it = scopes_.find(raw->broker().scope());
+    }
+    if (it == scopes_.end()) {
+        return nullptr; // broker gone as well: the object is dropped
     }
     it->second.members.push_back(header);
     objects_[header] = Entry{std::move(object), it->first};

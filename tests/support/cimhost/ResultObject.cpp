@@ -105,8 +105,7 @@ CMPIResult* ResultObject::Make(HostBroker& broker, RequestResult& out, std::uint
 {
     auto obj = std::make_unique<ResultObject>(broker, out);
     CMPIResult* res = &obj->cmpi;
-    ObjectRegistry::instance().adopt(std::move(obj), scope);
-    return res;
+    return ObjectRegistry::instance().adopt(std::move(obj), scope) ? res : nullptr;
 }
 
 ResultObject* ResultObject::From(const CMPIResult* r)

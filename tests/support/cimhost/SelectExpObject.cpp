@@ -90,8 +90,8 @@ CMPISelectExp* SelectExpObject::Make(HostBroker& broker, const std::string& quer
 {
     auto obj = std::make_unique<SelectExpObject>(broker, query, language);
     CMPISelectExp* out = &obj->cmpi;
-    ObjectRegistry::instance().adopt(std::move(obj), scope != 0 ? scope : broker.objectScope());
-    return out;
+    const std::uint64_t into = scope != 0 ? scope : broker.objectScope();
+    return ObjectRegistry::instance().adopt(std::move(obj), into) ? out : nullptr;
 }
 
 SelectExpObject* SelectExpObject::From(const CMPISelectExp* se)

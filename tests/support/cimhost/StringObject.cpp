@@ -56,8 +56,8 @@ CMPIString* StringObject::Make(HostBroker& broker, const std::string& text, std:
 {
     auto obj = std::make_unique<StringObject>(broker, text);
     CMPIString* out = &obj->cmpi;
-    ObjectRegistry::instance().adopt(std::move(obj), scope != 0 ? scope : broker.objectScope());
-    return out;
+    const std::uint64_t into = scope != 0 ? scope : broker.objectScope();
+    return ObjectRegistry::instance().adopt(std::move(obj), into) ? out : nullptr;
 }
 
 StringObject* StringObject::From(const CMPIString* s)
