@@ -1,0 +1,55 @@
+// pnlmon-cimhost: runs CIM requests against a CMPI provider library inside
+// the embedded CIMOM host and prints the results.
+#pragma once
+
+#include "CimHost.h"
+
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class CimHostTool {
+public:
+    static constexpr int kExitOk = 0;      // every request answered CMPI_RC_OK
+    static constexpr int kExitFailed = 1;  // at least one request answered otherwise
+    static constexpr int kExitLoad = 2;    // library or MI factory could not be loaded
+    static constexpr int kExitUsage = 64;  // bad command line
+
+    // out receives the results; everything else goes to standard error.
+    CimHostTool(FILE* out, FILE* err);
+    int run(const std::vector<std::string>& args);
+
+    static std::string Usage();
+    // --provider, else $PNLMON_PROVIDER, else the first existing default.
+    static std::string DefaultProvider();
+
+private:
+    bool parse(const std::vector<std::string>& args);
+    int commandInstances();
+    int commandWatch();
+    // Prints the status line and remembers a failure.
+    void report(const std::string& what, const cimhost::HostStatus& status);
+    void printIndication(const cimhost::HostIndication& indication);
+    void emit(const std::string& text);
+
+    FILE* out_;
+    FILE* err_;
+    std::mutex outMutex_;
+
+    std::string provider_;
+    std::string name_ = "DisplayProvider";
+    std::string nameSpace_ = "root/cimv2";
+    bool json_ = false;
+    std::string command_;
+    std::string deviceId_;
+    double interval_ = 0;
+    long count_ = 0; // 0 = until a signal
+    unsigned failSetProperty_ = 0;
+    bool failDeliver_ = false;
+    bool failAttach_ = false;
+    bool failNewThread_ = false;
+
+    bool anyFailed_ = false;
+    cimhost::CimHost* host_ = nullptr;
+};
