@@ -208,12 +208,32 @@ TEST_F(BusTest, BoundKernelDriverMustBeDetachedBeforeTheClaim)
     EXPECT_EQ(libusb_kernel_driver_active(handle, 0), 1);
     EXPECT_EQ(libusb_claim_interface(handle, 0), LIBUSB_ERROR_BUSY);
     // Without a claim the request cannot reach an interface the driver holds.
-    EXPECT_LT(UsbHost::get().exchange(handle, 0x01, 0, 1).result, 0);
+    EXPECT_EQ(UsbHost::get().exchange(handle, 0x01, 0, 1).result, LIBUSB_ERROR_IO);
     EXPECT_EQ(libusb_detach_kernel_driver(handle, 0), 0);
     EXPECT_EQ(libusb_kernel_driver_active(handle, 0), 0);
     EXPECT_EQ(libusb_detach_kernel_driver(handle, 0), LIBUSB_ERROR_NOT_FOUND);
     EXPECT_EQ(libusb_claim_interface(handle, 0), 0);
     EXPECT_EQ(UsbHost::get().exchange(handle, 0x01, 0, 1).result, 0);
+    libusb_release_interface(handle, 0);
+    libusb_close(handle);
+}
+
+TEST_F(BusTest, HostMistakesGetTheErrorsOfARealDevice)
+{
+    int address = Plug(Monitor("strict"));
+    libusb_device_handle* handle = nullptr;
+    ASSERT_EQ(UsbHost::get().open(address, &handle), 0);
+    EXPECT_EQ(libusb_claim_interface(handle, 1), LIBUSB_ERROR_NOT_FOUND);
+    ASSERT_EQ(libusb_claim_interface(handle, 0), 0);
+    // Another endpoint than the interface's one.
+    EXPECT_EQ(UsbHost::get().exchange(handle, 0x01, 0, 1, 0x82).result, LIBUSB_ERROR_IO);
+    // A buffer too small for the 48-byte report.
+    uint8_t report[48] = {0, 0x0D};
+    ASSERT_EQ(libusb_control_transfer(handle, 0x21, 0x09, 0x0200, 0, report, 48, 500), 48);
+    uint8_t small[16];
+    int transferred = 0;
+    EXPECT_EQ(libusb_interrupt_transfer(handle, 0x81, small, sizeof small, &transferred, 500),
+              LIBUSB_ERROR_OVERFLOW);
     libusb_release_interface(handle, 0);
     libusb_close(handle);
 }
