@@ -1,0 +1,158 @@
+// pnlmon-sim: runs a program against emulated monitors.
+//
+//   pnlmon-sim [options] SCENARIO.json -- COMMAND [ARGS...]
+//
+// The monitors of the scenario are plugged into an emulated USB bus (umockdev)
+// that this process owns; COMMAND runs as its child and finds them through
+// the real libusb. Plugs and unplugs follow the scenario's timeline and the
+// "plug NAME" / "unplug NAME" lines sent to the control FIFO or, with
+// --stdin-control, to standard input. pnlmon-sim exits with COMMAND's status.
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "EmulatedBus.h"
+#include "Scenario.h"
+#include "Simulator.h"
+
+namespace {
+
+// Socket paths in the testbed must stay below 108 bytes.
+constexpr std::size_t kMaxTmpBase = 40;
+
+void Usage(FILE* out)
+{
+    fprintf(out,
+            "usage: pnlmon-sim [--control FIFO] [--stdin-control] [-q] SCENARIO.json -- COMMAND [ARGS...]\n"
+            "       pnlmon-sim --check SCENARIO.json\n"
+            "  --control FIFO   read \"plug NAME\" / \"unplug NAME\" lines from FIFO (created if missing)\n"
+            "  --stdin-control  read the same lines from standard input (COMMAND gets /dev/null)\n"
+            "  -q               no progress lines on standard error\n"
+            "  --check          only read the scenario and list its monitors and timeline\n");
+}
+
+void RemoveTree(const std::string& path)
+{
+    DIR* dir = opendir(path.c_str());
+    if (dir != nullptr) {
+        while (struct dirent* entry = readdir(dir)) {
+            if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0) {
+                continue;
+            }
+            std::string child = path + "/" + entry->d_name;
+            struct stat st;
+            if (lstat(child.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+                RemoveTree(child);
+            } else {
+                unlink(child.c_str());
+            }
+        }
+        closedir(dir);
+    }
+    rmdir(path.c_str());
+}
+
+int Check(const Scenario& scenario)
+{
+    for (const ScenarioMonitor& monitor : scenario.monitors()) {
+        const usbemu::MonitorSpec& spec = monitor.spec;
+        printf("monitor %s %04x:%04x interfaces=%u endpoints=%u endpoint=0x%02x edid=%zu%s%s%s\n",
+               spec.name.c_str(), spec.vid, spec.pid, spec.numInterfaces, spec.numEndpoints, spec.endpoint,
+               spec.edid.empty() ? static_cast<std::size_t>(128) : spec.edid.size(),
+               monitor.present ? "" : " absent", spec.kernelDriverBound ? " driver-bound" : "",
+               monitor.fault ? (std::string(" fault=") + usbemu::FaultKindName(monitor.fault->kind)).c_str() : "");
+    }
+    for (const TimelineEvent& event : scenario.timeline()) {
+        printf("at %gs %s %s\n", event.at, event.plug ? "plug" : "unplug", event.name.c_str());
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    SimOptions options;
+    bool check = false;
+    int i = 1;
+    for (; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--") {
+            ++i;
+            break;
+        }
+        if (arg == "--control" && i + 1 < argc) {
+            options.controlPath = argv[++i];
+        } else if (arg == "--stdin-control") {
+            options.stdinControl = true;
+        } else if (arg == "-q") {
+            options.quiet = true;
+        } else if (arg == "--check") {
+            check = true;
+        } else if (arg == "-h" || arg == "--help") {
+            Usage(stdout);
+            return 0;
+        } else if (!arg.empty() && arg[0] != '-' && options.scenarioPath.empty()) {
+            options.scenarioPath = arg;
+        } else {
+            Usage(stderr);
+            return 2;
+        }
+    }
+    for (; i < argc; ++i) {
+        options.command.push_back(argv[i]);
+    }
+    if (options.scenarioPath.empty() || (!check && options.command.empty())) {
+        Usage(stderr);
+        return 2;
+    }
+
+    Scenario scenario;
+    std::string error;
+    if (check) {
+        if (!scenario.load(options.scenarioPath, error)) {
+            fprintf(stderr, "pnlmon-sim: %s\n", error.c_str());
+            return 2;
+        }
+        return Check(scenario);
+    }
+
+    // The testbed owner must run under the umockdev preload itself; the
+    // child inherits it (with the nlfix shim first).
+    usbemu::EnsurePreload(argc, argv);
+    if (!scenario.load(options.scenarioPath, error)) {
+        fprintf(stderr, "pnlmon-sim: %s\n", error.c_str());
+        return 2;
+    }
+
+    // Signals arrive through a signalfd; blocked before any thread exists so
+    // that the testbed's threads never take them.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGCHLD);
+    sigprocmask(SIG_BLOCK, &signals, nullptr);
+
+    const char* tmp = getenv("TMPDIR");
+    std::string childTmpdir = tmp != nullptr ? tmp : "";
+    std::string base = tmp != nullptr && *tmp != '\0' && strlen(tmp) <= kMaxTmpBase ? tmp : "/tmp";
+    std::string private_ = base + "/pnlsim.XXXXXX";
+    if (mkdtemp(&private_[0]) == nullptr) {
+        fprintf(stderr, "pnlmon-sim: cannot create a folder in %s: %s\n", base.c_str(), strerror(errno));
+        return 2;
+    }
+    setenv("TMPDIR", private_.c_str(), 1);
+
+    Simulator simulator(scenario, options);
+    int status = simulator.run(childTmpdir);
+    RemoveTree(private_);
+    return status;
+}
