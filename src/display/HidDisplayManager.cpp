@@ -53,40 +53,46 @@ DISPLAY_CODE HidDisplayManager::getDisplayInformationList(DisplayInformationList
     // The whole address: a 32-bit field would cut it on 64-bit machines.
     Log(LEVEL_TRACE, "HidDisplayManager::getDisplayInformationList(0x%08lx), init=%x",
         static_cast<unsigned long>(reinterpret_cast<uintptr_t>(&list)), init ? 1 : 0);
-    DISPLAY_CODE code = updateDisplays();
+    display_list_t records;
+    DISPLAY_CODE code = updateDisplays(records);
     if (code == DSP_OK) {
-        buildDisplayInformationList(list);
+        list.insert(list.end(), records.begin(), records.end());
     }
     Log(LEVEL_TRACE, "HidDisplayManager::getDisplayInformationList exit - dspcode=0x%x", code);
     return code;
 }
 
-DISPLAY_CODE HidDisplayManager::updateDisplays()
+DISPLAY_CODE HidDisplayManager::updateDisplays(display_list_t& records)
 {
     if (FlashAware::isMonitorFlashProgramActive()) {
         LogQuick(LEVEL_DEBUG, "HidDisplayManager::updateDisplays - flashing program active - will not continue");
         return DSP_FLASH_IN_PROGRESS;
     }
-    if (!enumerate()) {
+    if (!enumerate(records)) {
         return DSP_ENUM_FAILED;
     }
-    if (displays.getNumDisplays() == 0) {
+    if (records.empty()) {
         return DSP_NO_DEVICES;
     }
     return DSP_OK;
 }
 
-bool HidDisplayManager::enumerate()
+bool HidDisplayManager::enumerate(display_list_t& records)
 {
     LogQuick(LEVEL_TRACE, "HidDisplayManager::enumerate - waiting for enumLock...");
     pthread_mutex_lock(&enumLock);
     bool result = displays.enumerate(supportedDisplays);
+    // The records are read while the monitors of this enumeration are
+    // certain to exist: another thread's enumeration replaces them.
+    if (result) {
+        buildDisplayInformationList(records);
+    }
     pthread_mutex_unlock(&enumLock);
     LogQuick(LEVEL_TRACE, "HidDisplayManager::enumerate, exit - released enumLock");
     return result;
 }
 
-void HidDisplayManager::buildDisplayInformationList(DisplayInformationList& list)
+void HidDisplayManager::buildDisplayInformationList(display_list_t& list)
 {
     int n = displays.getNumDisplays();
     if (n == 0) {

@@ -27,9 +27,10 @@ public:
     DISPLAY_CODE getDisplayInformationList(DisplayInformationList& list);
 
 private:
-    bool enumerate();
-    DISPLAY_CODE updateDisplays();
-    void buildDisplayInformationList(DisplayInformationList& list);
+    // The enumeration and the records of its monitors, under enumLock.
+    bool enumerate(display_list_t& records);
+    DISPLAY_CODE updateDisplays(display_list_t& records);
+    void buildDisplayInformationList(display_list_t& list);
 
     bool init;
     QavHidDisplayList displays;
