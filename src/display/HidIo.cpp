@@ -15,21 +15,29 @@ const uint16_t kOutputReportId0 = 0x0200;    // report type 2 (output), report i
 int HidIo::usbInit()
 {
     int result = libusb_init(&context);
+    if (result < 0) {
+        context = nullptr;
+        Log(LEVEL_ERROR, "HidIo::usbInit - libusb_init failed, error=%d", result);
+    }
     // Debug level 0 whatever the initialisation returned; with a null context
-    // this applies to libusb's default context.
+    // this applies to the contexts libusb creates later.
     libusb_set_option(context, LIBUSB_OPTION_LOG_LEVEL, LIBUSB_LOG_LEVEL_NONE);
     return result;
 }
 
 void HidIo::usbExit()
 {
-    libusb_exit(context);
-    context = nullptr;
+    if (context != nullptr) {
+        libusb_exit(context);
+        context = nullptr;
+    }
 }
 
 int HidIo::get_device_list(libusb_device*** devs)
 {
-    ssize_t count = libusb_get_device_list(context, devs);
+    // Without a context (libusb_init failed) there is no bus to list; libusb
+    // would fall back to a default context that does not exist.
+    ssize_t count = context != nullptr ? libusb_get_device_list(context, devs) : LIBUSB_ERROR_NOT_FOUND;
     printf("HidIo::get_device_list returns %i \n", static_cast<int>(count));
     return static_cast<int>(count);
 }
