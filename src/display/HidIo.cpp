@@ -37,7 +37,7 @@ int HidIo::get_device_list(libusb_device*** devs)
 {
     // Without a context (libusb_init failed) there is no bus to list; libusb
     // would fall back to a default context that does not exist.
-    ssize_t count = context != nullptr ? libusb_get_device_list(context, devs) : LIBUSB_ERROR_NOT_FOUND;
+    ssize_t count = context != nullptr ? libusb_get_device_list(context, devs) : static_cast<ssize_t>(LIBUSB_ERROR_NOT_FOUND);
     printf("HidIo::get_device_list returns %i \n", static_cast<int>(count));
     return static_cast<int>(count);
 }
