@@ -9,6 +9,7 @@
 #include <benchmark/benchmark.h>
 #include <libusb.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -30,7 +31,7 @@ void PlugMonitors(int count)
         usbemu::MonitorSpec spec;
         spec.name = "m" + std::to_string(i);
         usbemu::InventoryFields fields;
-        char serial[8];
+        char serial[16];
         snprintf(serial, sizeof(serial), "%07d", i);
         fields.serialNumber = serial;
         spec.inventory = fields.bytes();

