@@ -71,9 +71,13 @@ private:
 void SetCounters(benchmark::State& state, int monitors, double cpu)
 {
     state.counters["monitors"] = monitors;
-    state.counters["us_per_monitor"] = benchmark::Counter(
-        1e6 / monitors, benchmark::Counter::kAvgIterations | benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-    state.counters["thread_cpu_us"] = benchmark::Counter(cpu * 1e6, benchmark::Counter::kAvgIterations);
+    // Per enumeration, and per monitor: the calling thread's CPU time (the
+    // emulated monitors answer on umockdev's worker thread).
+    double iterations = static_cast<double>(state.iterations());
+    if (iterations > 0) {
+        state.counters["cpu_ms_per_enum"] = cpu * 1e3 / iterations;
+        state.counters["cpu_ms_per_monitor"] = cpu * 1e3 / iterations / monitors;
+    }
 }
 
 void BM_DriverEnumeration(benchmark::State& state)
@@ -170,7 +174,18 @@ int main(int argc, char** argv)
     }
     setenv("TMPDIR", sandbox::ScratchDir().c_str(), 1);
     // The driver logs with its default configuration (everything, to
-    // "/var/log/pnlmon/pnlmon.log", here on the private tmpfs).
+    // "/var/log/pnlmon/pnlmon.log", here on the private tmpfs), or not at
+    // all with --log-off.
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--log-off") {
+            sandbox::WriteFile("/etc/pnlmon/log.conf", "Level=0\n");
+            for (int j = i; j + 1 < argc; ++j) {
+                argv[j] = argv[j + 1];
+            }
+            --argc;
+            break;
+        }
+    }
     usbemu::EmulatedBus::instance();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
