@@ -70,7 +70,7 @@ TEST(FlashAware, ProgramNameAfterTheLastSlashMatchesExactly)
 {
     Case c;
     c.argv0 = "/opt/tools/kap_config";
-    c.args = {"30", "--some", "arguments"};
+    c.args = {"30", "1", "2"};  // further arguments (sleep adds them up)
     std::string log;
     EXPECT_TRUE(Active(c, &log));
     EXPECT_EQ(testsupport::CountMessage(log, "FlashAware::isProcessNameRunning - found monitor flash process: "

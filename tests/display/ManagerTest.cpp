@@ -108,7 +108,7 @@ TEST_F(ManagerTest, FlashUtilityBlocksEveryUsbAccess)
     ASSERT_EQ(listener.calls.size(), 1u);
 
     // The binary runs in its own PID namespace: the fake utility is ours alone.
-    pid_t utility = testsupport::StartAs("/bin/sleep", "/usr/local/bin/vexfwupdate", {"30", "--flash"});
+    pid_t utility = testsupport::StartAs("/bin/sleep", "/usr/local/bin/vexfwupdate", {"30", "5"});
     ASSERT_GT(utility, 0);
     bus().plug(Monitor("b", "000000B"));
     bus().unplug("a");
