@@ -1,0 +1,226 @@
+// One enumeration through DisplayApi with 1, 4 and 16 emulated monitors,
+// beside a bare libusb loop that makes the same transfers to the same
+// monitors (open, claim, the three report exchanges with their 5 reads,
+// release, close). The difference between the two is the driver's own cost:
+// descriptor parsing, decoding, logging, flash checks, records and change
+// detection. The emulated monitors run in this process on umockdev's worker
+// thread, so process CPU time cannot separate them; the calling thread's CPU
+// time is reported as a counter as well.
+#include <benchmark/benchmark.h>
+#include <libusb.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "EmulatedBus.h"
+#include "InventoryFields.h"
+#include "MonitorSpec.h"
+#include "Sandbox.h"
+#include "display.h"
+
+namespace {
+
+void PlugMonitors(int count)
+{
+    usbemu::EmulatedBus& bus = usbemu::EmulatedBus::instance();
+    bus.unplugAll();
+    for (int i = 0; i < count; ++i) {
+        usbemu::MonitorSpec spec;
+        spec.name = "m" + std::to_string(i);
+        usbemu::InventoryFields fields;
+        char serial[16];
+        snprintf(serial, sizeof(serial), "%07d", i);
+        fields.serialNumber = serial;
+        spec.inventory = fields.bytes();
+        bus.plug(spec);
+    }
+}
+
+double ThreadCpuSeconds()
+{
+    timespec ts;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return ts.tv_sec + ts.tv_nsec / 1e9;
+}
+
+// Keeps the driver's standard-output lines out of the benchmark's report.
+class QuietStdout {
+public:
+    QuietStdout()
+    {
+        fflush(stdout);
+        saved = dup(1);
+        FILE* null = fopen("/dev/null", "w");
+        dup2(fileno(null), 1);
+        fclose(null);
+    }
+    ~QuietStdout()
+    {
+        fflush(stdout);
+        dup2(saved, 1);
+        close(saved);
+    }
+
+private:
+    int saved;
+};
+
+void SetCounters(benchmark::State& state, int monitors, double cpu)
+{
+    state.counters["monitors"] = monitors;
+    // Per enumeration, and per monitor: the calling thread's CPU time (the
+    // emulated monitors answer on umockdev's worker thread).
+    double iterations = static_cast<double>(state.iterations());
+    if (iterations > 0) {
+        state.counters["cpu_ms_per_enum"] = cpu * 1e3 / iterations;
+        state.counters["cpu_ms_per_monitor"] = cpu * 1e3 / iterations / monitors;
+    }
+}
+
+void BM_DriverEnumeration(benchmark::State& state)
+{
+    const int monitors = static_cast<int>(state.range(0));
+    PlugMonitors(monitors);
+    QuietStdout quiet;
+    DisplayApi api;
+    api.initialiseDisplayDriver();
+    double cpu = 0;
+    for (auto _ : state) {
+        DisplayInformationList list;
+        double start = ThreadCpuSeconds();
+        DISPLAY_CODE code = api.getDisplayInformationList(list);
+        cpu += ThreadCpuSeconds() - start;
+        if (code != DSP_OK || static_cast<int>(list.size()) != monitors) {
+            state.SkipWithError("enumeration did not list every monitor");
+            break;
+        }
+    }
+    SetCounters(state, monitors, cpu);
+}
+
+bool Exchange(libusb_device_handle* h, unsigned char command, unsigned char selector, int reads)
+{
+    unsigned char out[48] = {0};
+    out[1] = command;
+    out[2] = selector;
+    if (libusb_control_transfer(h, 0x21, 0x09, 0x0200, 0, out, 48, 3000) < 0) {
+        return false;
+    }
+    for (int i = 0; i < reads; ++i) {
+        unsigned char in[48] = {0};
+        int got = 0;
+        if (libusb_interrupt_transfer(h, 0x81, in, 48, &got, 3000) < 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// keepOpen: like the driver, every monitor stays open and claimed until the
+// start of the next enumeration, instead of one at a time.
+void BareLibusb(benchmark::State& state, bool keepOpen)
+{
+    const int monitors = static_cast<int>(state.range(0));
+    PlugMonitors(monitors);
+    libusb_context* ctx = nullptr;
+    libusb_init(&ctx);
+    double cpu = 0;
+    std::vector<libusb_device_handle*> open;
+    auto closeAll = [&open]() {
+        for (libusb_device_handle* h : open) {
+            libusb_release_interface(h, 0);
+            libusb_close(h);
+        }
+        open.clear();
+    };
+    for (auto _ : state) {
+        double start = ThreadCpuSeconds();
+        closeAll();
+        libusb_device** devs = nullptr;
+        ssize_t n = libusb_get_device_list(ctx, &devs);
+        int done = 0;
+        for (ssize_t i = 0; i < n; ++i) {
+            libusb_device_descriptor desc;
+            if (libusb_get_device_descriptor(devs[i], &desc) < 0 || desc.idVendor != 0x04B3) {
+                continue;
+            }
+            libusb_device_handle* h = nullptr;
+            if (libusb_open(devs[i], &h) < 0) {
+                continue;
+            }
+            if (libusb_claim_interface(h, 0) == 0) {
+                if (Exchange(h, 0x01, 0, 1) && Exchange(h, 0x0B, 0, 3) && Exchange(h, 0x0D, 0, 1)) {
+                    ++done;
+                }
+                if (keepOpen) {
+                    open.push_back(h);
+                    continue;
+                }
+                libusb_release_interface(h, 0);
+            }
+            libusb_close(h);
+        }
+        if (!keepOpen) {
+            libusb_free_device_list(devs, 1);
+        } else {
+            libusb_free_device_list(devs, 0);  // the open handles keep their devices
+        }
+        cpu += ThreadCpuSeconds() - start;
+        if (done != monitors) {
+            state.SkipWithError("bare loop did not reach every monitor");
+            break;
+        }
+    }
+    closeAll();
+    libusb_exit(ctx);
+    SetCounters(state, monitors, cpu);
+}
+
+void BM_BareLibusb(benchmark::State& state)
+{
+    BareLibusb(state, false);
+}
+
+void BM_BareLibusbKeepOpen(benchmark::State& state)
+{
+    BareLibusb(state, true);
+}
+
+BENCHMARK(BM_DriverEnumeration)->Arg(1)->Arg(4)->Arg(16)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BareLibusb)->Arg(1)->Arg(4)->Arg(16)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BareLibusbKeepOpen)->Arg(1)->Arg(4)->Arg(16)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    usbemu::EnsurePreload(argc, argv);
+    std::string error;
+    if (!sandbox::Enter(&error, true)) {
+        fprintf(stderr, "cannot enter the private namespace: %s\n", error.c_str());
+        return 1;
+    }
+    setenv("TMPDIR", sandbox::ScratchDir().c_str(), 1);
+    // The driver logs with its default configuration (everything, to
+    // "/var/log/pnlmon/pnlmon.log", here on the private tmpfs), or not at
+    // all with --log-off.
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--log-off") {
+            sandbox::WriteFile("/etc/pnlmon/log.conf", "Level=0\n");
+            for (int j = i; j + 1 < argc; ++j) {
+                argv[j] = argv[j + 1];
+            }
+            --argc;
+            break;
+        }
+    }
+    usbemu::EmulatedBus::instance();
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    usbemu::EmulatedBus::instance().unplugAll();
+    return 0;
+}

@@ -1,0 +1,195 @@
+// The driver API and the HID display manager against emulated monitors:
+// result codes, what the caller's list receives, the flash-utility refusal,
+// the lifecycle lines, and concurrent callers serialised by enumLock.
+#include <thread>
+
+#include "EmuFixture.h"
+#include "Sandbox.h"
+
+namespace {
+
+class ManagerTest : public EmuTest {
+protected:
+    void TearDown() override
+    {
+        sandbox::ResetSystemFolders();
+        testsupport::RouteLog(LogFile());  // keep the routing for later tests
+        EmuTest::TearDown();
+    }
+
+    DISPLAY_CODE Get(DisplayApi& api, DisplayInformationList& list)
+    {
+        testsupport::StdoutCapture quiet;
+        return api.getDisplayInformationList(list);
+    }
+
+    static DisplayInformation Marker()
+    {
+        DisplayInformation info;
+        info.serialNumber = "caller's own";
+        return info;
+    }
+};
+
+}  // namespace
+
+TEST_F(ManagerTest, LifecycleLines)
+{
+    {
+        DisplayApi api;
+        EXPECT_EQ(api.initialiseDisplayDriver(), DSP_OK);
+    }
+    std::vector<std::string> lines = LogLines();
+    std::vector<std::string> wanted = {
+        "Config constructed",         "QavHidDisplayList Constructed",  "HidDisplayManager Constructed",
+        "DisplayManager Constructed", "DisplayApi constructed",         "API: InitialiseDisplayDriver, init=0",
+        "API: InitialiseDisplayDriver exit, dspcode=0x0",               "DisplayManager Destroyed",
+        "HidDisplayManager::terminate, init=1",                         "HidDisplayManager Destroyed",
+        "QavHidDisplayList::clear()", "QavHidDisplayList Destroyed",    "Config::destroyInstance",
+        "Config destroyed",           "DisplayApi destroyed"};
+    // The wanted lines appear in this order (other lines may lie between).
+    size_t at = 0;
+    for (const std::string& line : lines) {
+        if (at < wanted.size() && line == wanted[at]) {
+            ++at;
+        }
+    }
+    EXPECT_EQ(at, wanted.size()) << "missing or out of order: " << (at < wanted.size() ? wanted[at] : "");
+}
+
+TEST_F(ManagerTest, CodesAndTheCallersList)
+{
+    DisplayApi api;
+    RecordingListener listener;
+    api.setDisplayListener(&listener);  // before initialisation: ignored
+
+    DisplayInformationList list;
+    list.push_back(Marker());
+    EXPECT_EQ(Get(api, list), DSP_NOT_INITIALISED);
+    EXPECT_EQ(list.size(), 1u);
+
+    EXPECT_EQ(api.initialiseDisplayDriver(), DSP_OK);
+    ResetLog();
+    EXPECT_EQ(api.initialiseDisplayDriver(), DSP_OK);  // not initialised again
+    EXPECT_TRUE(Has("API: InitialiseDisplayDriver, init=1"));
+
+    EXPECT_EQ(Get(api, list), DSP_NO_DEVICES);
+    EXPECT_EQ(list.size(), 1u);
+
+    bus().plug(Monitor("a", "000000A"));
+    bus().plug(Monitor("b", "000000B"));
+    ResetLog();
+    EXPECT_EQ(Get(api, list), DSP_OK);
+    ASSERT_EQ(list.size(), 3u);
+    EXPECT_EQ(list[0].serialNumber, "caller's own");  // appended after what the caller had
+    EXPECT_TRUE(listener.calls.empty());               // the early registration did not count
+    EXPECT_TRUE(Has("API: getDisplayInformation exit, dspcode=0x0"));
+    EXPECT_TRUE(Has("HidDisplayManager::getDisplayInformationList exit - dspcode=0x0"));
+    EXPECT_TRUE(HasPrefix("HidDisplayManager::getDisplayInformationList(0x"));
+    EXPECT_EQ(LogText().find("0x0x"), std::string::npos);
+
+    api.setDisplayListener(&listener);
+    bus().unplug("b");
+    EXPECT_EQ(Get(api, list), DSP_OK);
+    EXPECT_EQ(list.size(), 4u);
+    EXPECT_EQ(listener.Events(), std::vector<std::string>{"-7427-A10-000000B"});
+    api.clearDisplayListener();
+}
+
+TEST_F(ManagerTest, FlashUtilityBlocksEveryUsbAccess)
+{
+    DisplayApi api;
+    ASSERT_EQ(api.initialiseDisplayDriver(), DSP_OK);
+    RecordingListener listener;
+    api.setDisplayListener(&listener);
+    bus().plug(Monitor("a", "000000A"));
+    DisplayInformationList list;
+    ASSERT_EQ(Get(api, list), DSP_OK);
+    ASSERT_EQ(listener.calls.size(), 1u);
+
+    // The binary runs in its own PID namespace: the fake utility is ours alone.
+    pid_t utility = testsupport::StartAs("/bin/sleep", "/usr/local/bin/vexfwupdate", {"30", "5"});
+    ASSERT_GT(utility, 0);
+    bus().plug(Monitor("b", "000000B"));
+    bus().unplug("a");
+    listener.calls.clear();
+    ResetLog();
+    list.clear();
+    list.push_back(Marker());
+    EXPECT_EQ(Get(api, list), DSP_FLASH_IN_PROGRESS);
+    EXPECT_EQ(bus().opens("b"), 0);  // not touched
+    EXPECT_EQ(list.size(), 1u);
+    EXPECT_TRUE(listener.calls.empty());
+    EXPECT_TRUE(Has("HidDisplayManager::updateDisplays - flashing program active - will not continue"));
+    EXPECT_TRUE(Has("FlashAware::isProcessNameRunning - found monitor flash process: 'vexfwupdate' running"));
+    EXPECT_TRUE(Has("API: getDisplayInformation exit, dspcode=0xb"));
+    testsupport::StopProcess(utility);
+
+    // Changes are reported relative to the last enumeration that ran.
+    EXPECT_EQ(Get(api, list), DSP_OK);
+    std::vector<std::string> expected = {"-7427-A10-000000A", "+7427-A10-000000B"};
+    EXPECT_EQ(listener.Events(), expected);
+    api.clearDisplayListener();
+}
+
+TEST_F(ManagerTest, DestroyingOneApiRecreatesTheConfigurationFromTheFile)
+{
+    DisplayApi* first = new DisplayApi();
+    sandbox::WriteFile("/etc/pnlmon/pnlmon.conf", "FlashUtilityNames=sleep\n");
+    {
+        // A short-lived second API: its destructor destroys the shared configuration.
+        testsupport::StdoutCapture quiet;
+        DisplayApi second;
+    }
+    ASSERT_EQ(first->initialiseDisplayDriver(), DSP_OK);
+    pid_t sleeper = testsupport::StartAs("/bin/sleep", "sleep", {"30"});
+    ResetLog();
+    DisplayInformationList list;
+    // The flash check creates the configuration again, reading the new file:
+    // a process called "sleep" now counts as a flash utility.
+    EXPECT_EQ(Get(*first, list), DSP_FLASH_IN_PROGRESS);
+    EXPECT_TRUE(Has("Config constructed"));
+    EXPECT_TRUE(Has("Config::readIniFile - Setting Flash utility names to sleep"));
+    testsupport::StopProcess(sleeper);
+    delete first;
+}
+
+TEST_F(ManagerTest, ConcurrentCallersAreSerialised)
+{
+    bus().plug(Monitor("a", "000000A"));
+    bus().plug(Monitor("b", "000000B"));
+    DisplayApi api;
+    ASSERT_EQ(api.initialiseDisplayDriver(), DSP_OK);
+    RecordingListener listener;
+    api.setDisplayListener(&listener);
+    const int kRounds = 5;
+    DISPLAY_CODE codes[2][kRounds];
+    DisplayInformationList lists[2];
+    {
+        testsupport::StdoutCapture quiet;
+        std::thread threads[2];
+        for (int t = 0; t < 2; ++t) {
+            threads[t] = std::thread([&, t]() {
+                for (int r = 0; r < kRounds; ++r) {
+                    codes[t][r] = api.getDisplayInformationList(lists[t]);
+                }
+            });
+        }
+        for (std::thread& thread : threads) {
+            thread.join();
+        }
+    }
+    for (int t = 0; t < 2; ++t) {
+        for (int r = 0; r < kRounds; ++r) {
+            EXPECT_EQ(codes[t][r], DSP_OK);
+        }
+        ASSERT_EQ(lists[t].size(), 2u * kRounds);
+        for (const DisplayInformation& info : lists[t]) {
+            EXPECT_EQ(info.physicalDeviceName, "7427");
+        }
+    }
+    // Each monitor arrived once; no enumeration saw a half-built list.
+    EXPECT_EQ(listener.calls.size(), 2u);
+    EXPECT_EQ(Count("HidDisplayManager::enumerate - waiting for enumLock..."), 2 * kRounds);
+    api.clearDisplayListener();
+}
