@@ -1,0 +1,38 @@
+// The driver's process-wide configuration: the lock-file path and the names
+// of the monitor firmware-flash utilities, from built-in defaults overridden
+// by "/etc/pnlmon/pnlmon.conf". Created on first use, destroyed explicitly;
+// creation and destruction are not synchronised (callers serialise them).
+#ifndef PNLMON_CONFIG_H
+#define PNLMON_CONFIG_H
+
+#include <string>
+
+extern const char* const MUS_LOCK_FILE;
+extern const char* const DEF_FLASH_UTILITY_NAMES;
+extern const char* const PNLMON_CONFIG_FILE;
+
+class Config {
+public:
+    static Config* getInstance();
+    static void destroyInstance();
+
+    void getMusLockFile(std::string& lockFile) const { lockFile = MusLockFile; }
+    void getFlashUtilityNames(std::string& utilNames) const { utilNames = FlashUtilityNames; }
+
+private:
+    Config();
+    ~Config();
+    Config(const Config&);
+    Config& operator=(const Config&);
+
+    void initialise();
+    void setDefaults();
+    void readIniFile();
+
+    std::string MusLockFile;
+    std::string FlashUtilityNames;
+
+    static Config* s_config;
+};
+
+#endif

@@ -1,0 +1,40 @@
+#include "DisplayManager.h"
+
+#include <cassert>
+
+#include "log.h"
+
+DisplayManager::DisplayManager() : init(false)
+{
+    LogQuick(LEVEL_DEBUG, "DisplayManager Constructed");
+}
+
+DisplayManager::~DisplayManager()
+{
+    LogQuick(LEVEL_DEBUG, "DisplayManager Destroyed");
+}
+
+DISPLAY_CODE DisplayManager::initialise()
+{
+    assert(init==false);
+    DISPLAY_CODE code = hidManager.initialise();
+    if (code == DSP_OK) {
+        init = true;
+    }
+    return code;
+}
+
+DISPLAY_CODE DisplayManager::getDisplayInformationList(DisplayInformationList& list)
+{
+    return hidManager.getDisplayInformationList(list);
+}
+
+void DisplayManager::setDisplayListener(IDisplayListener* listener)
+{
+    hidManager.setDisplayListener(listener);
+}
+
+void DisplayManager::clearDisplayListener()
+{
+    hidManager.clearDisplayListener();
+}

@@ -1,0 +1,104 @@
+#include "HidDisplayManager.h"
+
+#include <cassert>
+#include <cstdint>
+
+#include "FlashAware.h"
+#include "log.h"
+
+HidDisplayManager::HidDisplayManager() : init(false), enumLockCreated(false)
+{
+    LogQuick(LEVEL_DEBUG, "HidDisplayManager Constructed");
+}
+
+HidDisplayManager::~HidDisplayManager()
+{
+    terminate();
+    LogQuick(LEVEL_DEBUG, "HidDisplayManager Destroyed");
+}
+
+DISPLAY_CODE HidDisplayManager::initialise()
+{
+    assert(init==false);
+    if (pthread_mutex_init(&enumLock, nullptr) != 0) {
+        LogQuick(LEVEL_ERROR, "HidDisplayManager::initialise - create enumLock mutex failed");
+        return DSP_INTERNAL_ERROR;
+    }
+    enumLockCreated = true;
+    init = true;
+    return DSP_OK;
+}
+
+void HidDisplayManager::terminate()
+{
+    Log(LEVEL_TRACE, "HidDisplayManager::terminate, init=%x", init ? 1 : 0);
+    if (enumLockCreated) {
+        pthread_mutex_destroy(&enumLock);
+        enumLockCreated = false;
+    }
+}
+
+void HidDisplayManager::setDisplayListener(IDisplayListener* listener)
+{
+    displays.setDisplayListener(listener);
+}
+
+void HidDisplayManager::clearDisplayListener()
+{
+    displays.clearDisplayListener();
+}
+
+DISPLAY_CODE HidDisplayManager::getDisplayInformationList(DisplayInformationList& list)
+{
+    // The whole address: a 32-bit field would cut it on 64-bit machines.
+    Log(LEVEL_TRACE, "HidDisplayManager::getDisplayInformationList(0x%08lx), init=%x",
+        static_cast<unsigned long>(reinterpret_cast<uintptr_t>(&list)), init ? 1 : 0);
+    DISPLAY_CODE code = updateDisplays();
+    if (code == DSP_OK) {
+        buildDisplayInformationList(list);
+    }
+    Log(LEVEL_TRACE, "HidDisplayManager::getDisplayInformationList exit - dspcode=0x%x", code);
+    return code;
+}
+
+DISPLAY_CODE HidDisplayManager::updateDisplays()
+{
+    if (FlashAware::isMonitorFlashProgramActive()) {
+        LogQuick(LEVEL_DEBUG, "HidDisplayManager::updateDisplays - flashing program active - will not continue");
+        return DSP_FLASH_IN_PROGRESS;
+    }
+    if (!enumerate()) {
+        return DSP_ENUM_FAILED;
+    }
+    if (displays.getNumDisplays() == 0) {
+        return DSP_NO_DEVICES;
+    }
+    return DSP_OK;
+}
+
+bool HidDisplayManager::enumerate()
+{
+    LogQuick(LEVEL_TRACE, "HidDisplayManager::enumerate - waiting for enumLock...");
+    pthread_mutex_lock(&enumLock);
+    bool result = displays.enumerate(supportedDisplays);
+    pthread_mutex_unlock(&enumLock);
+    LogQuick(LEVEL_TRACE, "HidDisplayManager::enumerate, exit - released enumLock");
+    return result;
+}
+
+void HidDisplayManager::buildDisplayInformationList(DisplayInformationList& list)
+{
+    int n = displays.getNumDisplays();
+    if (n == 0) {
+        return;
+    }
+    for (int i = 0; i < n; ++i) {
+        QavHidDisplay* display = displays.getDisplayAt(i);
+        if (display == nullptr) {
+            continue;
+        }
+        DisplayInformation info;
+        display->buildDeviceInformation(info);
+        list.push_back(info);
+    }
+}

@@ -1,0 +1,41 @@
+// The driver's working core: serialises bus enumerations with enumLock,
+// refuses to touch the monitors while a flash utility runs, and turns the
+// monitor list into the caller's records.
+#ifndef PNLMON_HIDDISPLAYMANAGER_H
+#define PNLMON_HIDDISPLAYMANAGER_H
+
+#include <pthread.h>
+
+#include "QavHidDisplayList.h"
+#include "SupportedHidDisplays.h"
+#include "display.h"
+
+class HidDisplayManager {
+public:
+    HidDisplayManager();
+    ~HidDisplayManager();
+    HidDisplayManager(const HidDisplayManager&) = delete;
+    HidDisplayManager& operator=(const HidDisplayManager&) = delete;
+
+    DISPLAY_CODE initialise();
+    void terminate();
+
+    void setDisplayListener(IDisplayListener* listener);
+    void clearDisplayListener();
+
+    // Enumerates the bus and, on DSP_OK, appends one record per monitor.
+    DISPLAY_CODE getDisplayInformationList(DisplayInformationList& list);
+
+private:
+    bool enumerate();
+    DISPLAY_CODE updateDisplays();
+    void buildDisplayInformationList(DisplayInformationList& list);
+
+    bool init;
+    QavHidDisplayList displays;
+    SupportedHidDisplays supportedDisplays;
+    pthread_mutex_t enumLock;
+    bool enumLockCreated;
+};
+
+#endif

@@ -1,0 +1,48 @@
+// HidIo: the one place where the driver touches the USB bus. Thin static
+// wrappers over libusb-1.0 (synchronous calls only) plus the process-wide
+// libusb context used for the device list.
+#ifndef PNLMON_HIDIO_H
+#define PNLMON_HIDIO_H
+
+#include <libusb.h>
+
+class HidIo {
+public:
+    // Creates the shared context (debug level 0). Called once, by the monitor
+    // list's constructor; the caller does not look at the outcome.
+    static int usbInit();
+    // Ends the shared context. Called once, by the monitor list's destructor.
+    static void usbExit();
+
+    // Lists the devices of the shared context; writes the count (or the
+    // negative error) to standard output and returns it.
+    static int get_device_list(libusb_device*** devs);
+    static void freeDeviceList(libusb_device** devs);
+
+    // Descriptor reads: libusb results, unchanged.
+    static int getDeviceDescriptor(libusb_device* dev, libusb_device_descriptor* desc);
+    static int getActiveConfigDescriptor(libusb_device* dev, libusb_config_descriptor** config);
+    static void freeConfigDescriptor(libusb_config_descriptor* config);
+
+    // Open and close a device: libusb results, unchanged.
+    static int open(libusb_device* dev, libusb_device_handle** udev);
+    static void close(libusb_device_handle* udev);
+
+    // Detaches a bound kernel driver, then claims the interface. One attempt
+    // each; failures are logged.
+    static bool claimInterface(libusb_device_handle* udev, int intfno);
+    static void releaseInterface(libusb_device_handle* udev, int intfno);
+
+    // HID SET_REPORT (output report, id 0) on the default control endpoint.
+    static bool setReport(libusb_device_handle* udev, int intfno, unsigned char* rebuf,
+                          unsigned short repbufLen, unsigned int timeout);
+    // One interrupt transfer from endpoint ep; the transferred length is not
+    // reported, so callers zero their buffer first.
+    static bool interruptRead(libusb_device_handle* udev, char ep, unsigned char* buf, int bufLen,
+                              unsigned int timeout);
+
+private:
+    static libusb_context* context;
+};
+
+#endif

@@ -1,0 +1,76 @@
+// One attached monitor: reads its descriptors, opens it, claims interface 0,
+// fetches the inventory, EDID and OSD reports over HID and builds its
+// DisplayInformation record from the decoded values.
+#ifndef PNLMON_QAVHIDDISPLAY_H
+#define PNLMON_QAVHIDDISPLAY_H
+
+#include <libusb.h>
+
+#include <string>
+
+#include "DeviceData.h"
+#include "Edid.h"
+#include "Inventory.h"
+#include "Osd.h"
+#include "display.h"
+
+class QavHidDisplay {
+public:
+    // Length of every output and input report.
+    static const int REPORT_LEN = 48;
+    // Timeout of every transfer, in milliseconds.
+    static const unsigned int TRANSFER_TIMEOUT = 3000;
+
+    static const unsigned char CMD_INVENTORY = 0x01;
+    static const unsigned char CMD_EDID = 0x0B;
+    static const unsigned char CMD_OSD = 0x0D;
+
+    QavHidDisplay();
+    ~QavHidDisplay();
+    QavHidDisplay(const QavHidDisplay&) = delete;
+    QavHidDisplay& operator=(const QavHidDisplay&) = delete;
+
+    // True when the monitor has been opened, claimed and fully read. The
+    // device is not owned; it must outlive this object's open handle.
+    bool initialise(libusb_device* dev);
+    // Releases the interface and closes the handle, if open. Repeatable.
+    void terminate();
+
+    // Fills a fresh record from the decoded reports; list fields are appended to.
+    void buildDeviceInformation(DisplayInformation& displayInformation);
+
+    void getPhysicalDeviceName(std::string& pdn);
+    void getModelName(std::string& mn);
+    void getSerialNumber(std::string& sn);
+    void getDeviceId(std::string& devId);
+
+    // Logs len bytes at DEBUG under a title line, eight "%02x " groups a line.
+    static void dumpBytes(const unsigned char* bytes, int len, const char* str);
+
+private:
+    bool parseDescriptors(libusb_device* dev);
+    bool getInventory();
+    bool getEdid128();
+    bool getEdid256();
+    bool getOsd();
+    void setDeviceData();
+
+    // One SET_REPORT with the command, then `reads` interrupt reads of 48
+    // bytes each, concatenated into `into` (which must hold reads * 48 bytes).
+    bool exchange(unsigned char command, unsigned char selector, int reads, unsigned char* into);
+    void closeDevice(bool release);
+
+    bool init;
+    libusb_device_handle* udev;
+    unsigned short vid;
+    unsigned short pid;
+    unsigned short fw;
+    unsigned short intf;
+    unsigned char ep;
+    Inventory inventory;
+    Edid edid;
+    Osd osd;
+    DeviceData deviceData;
+};
+
+#endif

@@ -1,0 +1,204 @@
+#include "QavHidDisplayList.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "FlashAware.h"
+#include "HidIo.h"
+#include "log.h"
+
+QavHidDisplayList::QavHidDisplayList() : devs(nullptr), displayListener(nullptr), listFailed(false)
+{
+    HidIo::usbInit();
+    LogQuick(LEVEL_DEBUG, "QavHidDisplayList Constructed");
+}
+
+QavHidDisplayList::~QavHidDisplayList()
+{
+    clear();
+    prev_displays.clear();
+    HidIo::usbExit();
+    LogQuick(LEVEL_DEBUG, "QavHidDisplayList Destroyed");
+}
+
+void QavHidDisplayList::setDisplayListener(IDisplayListener* listener)
+{
+    Log(LEVEL_TRACE, "QavHidDisplayList::setDisplayListener - listener=0x%lx",
+        static_cast<unsigned long>(reinterpret_cast<uintptr_t>(listener)));
+    displayListener = listener;
+}
+
+void QavHidDisplayList::clearDisplayListener()
+{
+    LogQuick(LEVEL_TRACE, "QavHidDisplayList::clearDisplayListener");
+    displayListener = nullptr;
+}
+
+void QavHidDisplayList::clear()
+{
+    LogQuick(LEVEL_DEBUG, "QavHidDisplayList::clear()");
+    // After a failed listing there are no monitors to snapshot: the earlier
+    // side of change detection stays the last enumeration that listed the bus.
+    if (!listFailed) {
+        prev_displays.clear();
+    }
+    for (QavHidDisplay* display : displays) {
+        DisplayInformation info;
+        display->buildDeviceInformation(info);
+        prev_displays.push_back(info);
+        delete display;
+    }
+    displays.clear();
+    if (devs != nullptr) {
+        HidIo::freeDeviceList(devs);
+        devs = nullptr;
+    }
+}
+
+bool QavHidDisplayList::enumerate(SupportedHidDisplays& supportedDisplays)
+{
+    clear();
+    libusb_device** list = nullptr;
+    int count = HidIo::get_device_list(&list);
+    if (count < 0) {
+        LogQuick(LEVEL_DEBUG, "QavHidDisplayList::enumerate - libusb_get_device_list returns no devices");
+        listFailed = true;
+        return false;
+    }
+    devs = list;
+    listFailed = false;
+
+    int found = 0;
+    for (int i = 0; i < count; ++i) {
+        libusb_device_descriptor desc;
+        int result = HidIo::getDeviceDescriptor(devs[i], &desc);
+        if (result < 0) {
+            Log(LEVEL_ERROR,
+                "QavHidDisplayList::enumerate - libusb_get_device_descriptor failed, error=%i, policy is to continue "
+                "discovery",
+                result);
+            continue;
+        }
+        if (supportedDisplays.findMatchingDisplay(desc.idVendor, desc.idProduct)) {
+            addQavHidDisplay(devs[i]);
+            ++found;
+        }
+    }
+    indicateDeviceChanges();
+    Log(LEVEL_TRACE, "QavHidDisplayList::enumerate added %d device(s) from %d found", getNumDisplays(), found);
+    return true;
+}
+
+void QavHidDisplayList::addQavHidDisplay(libusb_device* dev)
+{
+    LogQuick(LEVEL_DEBUG, "QavHidDisplayList::addQavHidDisplay");
+    if (FlashAware::isMonitorFlashProgramActive()) {
+        LogQuick(LEVEL_DEBUG,
+                 "QavHidDisplayList::addQavHidDisplay - Will not add device(s) to the list - Flash utility drivers are "
+                 "active");
+        LogQuick(LEVEL_DEBUG,
+                 "QavHidDisplayList::addQavHidDisplay - Will re-enumerate on next user request after utility drivers "
+                 "not active");
+        return;
+    }
+    QavHidDisplay* display = new QavHidDisplay();
+    if (display->initialise(dev)) {
+        displays.push_back(display);
+        std::string id;
+        display->getDeviceId(id);
+        Log(LEVEL_DEBUG, "QavHidDisplayList::addQavHidDisplay - added device %s to list", id.c_str());
+    } else {
+        LogQuick(LEVEL_ERROR, "QavHidDisplayList::addQavHidDisplay - failed to add device to list - bad device init");
+        delete display;
+    }
+}
+
+void QavHidDisplayList::indicateDeviceChanges()
+{
+    if (prev_displays.empty() && displays.empty()) {
+        return;
+    }
+
+    std::vector<std::string> currIds;
+    currIds.reserve(displays.size());
+    for (QavHidDisplay* display : displays) {
+        std::string id;
+        display->getDeviceId(id);
+        currIds.push_back(id);
+    }
+
+    display_list_t gone;
+    for (const DisplayInformation& prev : prev_displays) {
+        std::string prevId;
+        prev.getDeviceId(prevId);
+        bool present = false;
+        for (const std::string& currId : currIds) {
+            printf("departures - compare prev %s curr %s\n", prevId.c_str(), currId.c_str());
+            if (prevId == currId) {
+                present = true;
+                break;
+            }
+        }
+        if (!present) {
+            printf("departures - adding prev %s to gone list\n", prevId.c_str());
+            gone.push_back(prev);
+        }
+    }
+
+    display_list_t arrived;
+    for (size_t i = 0; i < displays.size(); ++i) {
+        const std::string& currId = currIds[i];
+        bool present = false;
+        for (const DisplayInformation& prev : prev_displays) {
+            std::string prevId;
+            prev.getDeviceId(prevId);
+            printf("arrivals - compare curr %s prev %s\n", currId.c_str(), prevId.c_str());
+            if (prevId == currId) {
+                present = true;
+                break;
+            }
+        }
+        if (!present) {
+            DisplayInformation info;
+            displays[i]->buildDeviceInformation(info);
+            arrived.push_back(info);
+        }
+    }
+
+    if (gone.empty() && arrived.empty()) {
+        LogQuick(LEVEL_DEBUG, "QavHidDisplayList::indicateDeviceChanges - No device changes");
+        return;
+    }
+    for (const DisplayInformation& info : gone) {
+        std::string id;
+        info.getDeviceId(id);
+        Log(LEVEL_DEBUG, "QavHidDisplayList::indicateDeviceChanges - Device Gone %s", id.c_str());
+        printf("************* GONE %s **************\n", id.c_str());
+        if (displayListener != nullptr) {
+            displayListener->DisplayDeleted(info);
+        }
+    }
+    for (const DisplayInformation& info : arrived) {
+        std::string id;
+        info.getDeviceId(id);
+        Log(LEVEL_DEBUG, "QavHidDisplayList::indicateDeviceChanges - Device Arrived %s", id.c_str());
+        printf("************* ARRIVED %s **************\n", id.c_str());
+        if (displayListener != nullptr) {
+            displayListener->DisplayCreated(info);
+        }
+    }
+}
+
+int QavHidDisplayList::getNumDisplays()
+{
+    return static_cast<int>(displays.size());
+}
+
+QavHidDisplay* QavHidDisplayList::getDisplayAt(int index)
+{
+    if (index < 0 || index >= getNumDisplays()) {
+        return nullptr;
+    }
+    return displays[static_cast<size_t>(index)];
+}

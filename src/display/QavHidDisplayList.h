@@ -1,0 +1,53 @@
+// The monitors of the latest bus enumeration, and arrival/departure
+// detection against the enumeration before. Owns the process's libusb
+// context, so one list exists at a time in a process.
+#ifndef PNLMON_QAVHIDDISPLAYLIST_H
+#define PNLMON_QAVHIDDISPLAYLIST_H
+
+#include <libusb.h>
+
+#include <vector>
+
+#include "QavHidDisplay.h"
+#include "SupportedHidDisplays.h"
+#include "display.h"
+
+typedef std::vector<QavHidDisplay*> qavhiddisplay_list_t;
+
+class QavHidDisplayList {
+public:
+    QavHidDisplayList();
+    ~QavHidDisplayList();
+    QavHidDisplayList(const QavHidDisplayList&) = delete;
+    QavHidDisplayList& operator=(const QavHidDisplayList&) = delete;
+
+    void setDisplayListener(IDisplayListener* listener);
+    void clearDisplayListener();
+
+    // One full enumeration; false only when the USB device list cannot be
+    // obtained.
+    bool enumerate(SupportedHidDisplays& supportedDisplays);
+
+    int getNumDisplays();
+    // The monitor at index in bus-list order, or null when index is out of
+    // range (negative or not below the count).
+    QavHidDisplay* getDisplayAt(int index);
+
+    // Snapshots the monitors as records, closes them and frees the device list.
+    void clear();
+
+private:
+    void addQavHidDisplay(libusb_device* dev);
+    void indicateDeviceChanges();
+
+    libusb_device** devs;
+    qavhiddisplay_list_t displays;
+    display_list_t prev_displays;
+    IDisplayListener* displayListener;
+    // True while the latest enumeration could not list the bus: its (empty)
+    // monitor list says nothing about what is attached, so the next clear()
+    // keeps the snapshots of the last enumeration that did list it.
+    bool listFailed;
+};
+
+#endif
