@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <regex>
+#include <algorithm>
 #include <sstream>
 #include <string>
 
@@ -209,13 +209,24 @@ std::vector<std::pair<std::string, std::string>> MofProperties()
 {
     std::ifstream in(PNLMON_SOURCE_DIR "/schema/QAV_Display.mof");
     std::vector<std::pair<std::string, std::string>> properties;
-    std::regex property(R"(^\s*(string|boolean|uint16|uint32|uint64)\s+(\w+)\s*(\[\])?\s*;)");
+    const std::vector<std::string> types = {"string", "boolean", "uint16", "uint32", "uint64"};
     std::string line;
     while (std::getline(in, line)) {
-        std::smatch m;
-        if (std::regex_search(line, m, property)) {
-            properties.emplace_back(m[2].str(), m[1].str() + (m[3].matched ? "[]" : ""));
+        // "    uint16 ScanMode;" or "    string PowerManagementModes[];"
+        std::istringstream words(line);
+        std::string type;
+        std::string name;
+        words >> type >> name;
+        if (std::find(types.begin(), types.end(), type) == types.end() || name.empty() ||
+            name.back() != ';') {
+            continue;
         }
+        name.pop_back();
+        bool array = name.size() > 2 && name.compare(name.size() - 2, 2, "[]") == 0;
+        if (array) {
+            name.resize(name.size() - 2);
+        }
+        properties.emplace_back(name, array ? type + "[]" : type);
     }
     return properties;
 }
