@@ -1,0 +1,151 @@
+#include "ArgsObject.h"
+
+#include "CmpiValueCodec.h"
+#include "HostBroker.h"
+#include "ObjectRegistry.h"
+#include "StringObject.h"
+
+#include <memory>
+#include <strings.h>
+
+namespace cimhost {
+
+namespace {
+
+CMPIStatus release(CMPIArgs* a)
+{
+    return MakeStatus(ObjectRegistry::instance().release(a) ? CMPI_RC_OK : CMPI_RC_ERR_INVALID_HANDLE);
+}
+
+CMPIArgs* clone(const CMPIArgs* a, CMPIStatus* rc)
+{
+    ArgsObject* obj = ArgsObject::From(a);
+    if (obj == nullptr) {
+        SetStatus(rc, CMPI_RC_ERR_INVALID_HANDLE);
+        return nullptr;
+    }
+    try {
+        CMPIArgs* copy = ArgsObject::Make(obj->broker(), obj->broker().scope());
+        ArgsObject::From(copy)->args = obj->args;
+        SetStatus(rc, CMPI_RC_OK);
+        return copy;
+    } catch (...) {
+        SetStatus(rc, CMPI_RC_ERR_FAILED);
+        return nullptr;
+    }
+}
+
+CMPIStatus addArg(const CMPIArgs* a, const char* name, const CMPIValue* value, CMPIType type)
+{
+    ArgsObject* obj = ArgsObject::From(a);
+    if (obj == nullptr) {
+        return MakeStatus(CMPI_RC_ERR_INVALID_HANDLE);
+    }
+    if (name == nullptr) {
+        return MakeStatus(CMPI_RC_ERR_INVALID_PARAMETER);
+    }
+    try {
+        HostValue v;
+        CMPIrc rc = CmpiValueCodec::Read(value, type, v);
+        if (rc != CMPI_RC_OK) {
+            return MakeStatus(rc);
+        }
+        for (auto& e : obj->args) {
+            if (strcasecmp(e.first.c_str(), name) == 0) {
+                e.second = v;
+                return MakeStatus(CMPI_RC_OK);
+            }
+        }
+        obj->args.emplace_back(name, v);
+        return MakeStatus(CMPI_RC_OK);
+    } catch (...) {
+        return MakeStatus(CMPI_RC_ERR_FAILED);
+    }
+}
+
+CMPIData argData(ArgsObject* obj, const HostValue* v, CMPIStatus* rc)
+{
+    if (v == nullptr) {
+        SetStatus(rc, CMPI_RC_ERR_NO_SUCH_PROPERTY);
+        return MakeData(CMPI_null, CMPI_notFound | CMPI_nullValue);
+    }
+    try {
+        CMPIData d = CmpiValueCodec::Write(obj->broker(), *v);
+        SetStatus(rc, CMPI_RC_OK);
+        return d;
+    } catch (...) {
+        SetStatus(rc, CMPI_RC_ERR_FAILED);
+        return MakeData(CMPI_null, CMPI_badValue);
+    }
+}
+
+CMPIData getArg(const CMPIArgs* a, const char* name, CMPIStatus* rc)
+{
+    ArgsObject* obj = ArgsObject::From(a);
+    if (obj == nullptr || name == nullptr) {
+        SetStatus(rc, obj ? CMPI_RC_ERR_INVALID_PARAMETER : CMPI_RC_ERR_INVALID_HANDLE);
+        return MakeData(CMPI_null, CMPI_badValue);
+    }
+    for (const auto& e : obj->args) {
+        if (strcasecmp(e.first.c_str(), name) == 0) {
+            return argData(obj, &e.second, rc);
+        }
+    }
+    return argData(obj, nullptr, rc);
+}
+
+CMPIData getArgAt(const CMPIArgs* a, unsigned int index, CMPIString** name, CMPIStatus* rc)
+{
+    ArgsObject* obj = ArgsObject::From(a);
+    if (obj == nullptr) {
+        SetStatus(rc, CMPI_RC_ERR_INVALID_HANDLE);
+        return MakeData(CMPI_null, CMPI_badValue);
+    }
+    if (index >= obj->args.size()) {
+        if (name != nullptr) {
+            *name = nullptr;
+        }
+        return argData(obj, nullptr, rc);
+    }
+    try {
+        if (name != nullptr) {
+            *name = StringObject::Make(obj->broker(), obj->args[index].first);
+        }
+    } catch (...) {
+        SetStatus(rc, CMPI_RC_ERR_FAILED);
+        return MakeData(CMPI_null, CMPI_badValue);
+    }
+    return argData(obj, &obj->args[index].second, rc);
+}
+
+unsigned int getArgCount(const CMPIArgs* a, CMPIStatus* rc)
+{
+    ArgsObject* obj = ArgsObject::From(a);
+    SetStatus(rc, obj ? CMPI_RC_OK : CMPI_RC_ERR_INVALID_HANDLE);
+    return obj ? static_cast<unsigned int>(obj->args.size()) : 0;
+}
+
+CMPIArgsFT table = {1, release, clone, addArg, getArg, getArgAt, getArgCount};
+
+} // namespace
+
+ArgsObject::ArgsObject(HostBroker& broker) : BrokerObject(broker)
+{
+    cmpi.hdl = this;
+    cmpi.ft = &table;
+}
+
+CMPIArgs* ArgsObject::Make(HostBroker& broker, std::uint64_t scope)
+{
+    auto obj = std::make_unique<ArgsObject>(broker);
+    CMPIArgs* out = &obj->cmpi;
+    ObjectRegistry::instance().adopt(std::move(obj), scope != 0 ? scope : broker.objectScope());
+    return out;
+}
+
+ArgsObject* ArgsObject::From(const CMPIArgs* a)
+{
+    return ObjectRegistry::instance().find<ArgsObject>(a);
+}
+
+} // namespace cimhost

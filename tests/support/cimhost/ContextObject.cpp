@@ -1,0 +1,161 @@
+#include "ContextObject.h"
+
+#include "CmpiValueCodec.h"
+#include "HostBroker.h"
+#include "ObjectRegistry.h"
+#include "StringObject.h"
+
+#include <memory>
+#include <strings.h>
+
+namespace cimhost {
+
+namespace {
+
+CMPIStatus release(CMPIContext* c)
+{
+    return MakeStatus(ObjectRegistry::instance().release(c) ? CMPI_RC_OK : CMPI_RC_ERR_INVALID_HANDLE);
+}
+
+CMPIContext* clone(const CMPIContext* c, CMPIStatus* rc)
+{
+    ContextObject* obj = ContextObject::From(c);
+    if (obj == nullptr) {
+        SetStatus(rc, CMPI_RC_ERR_INVALID_HANDLE);
+        return nullptr;
+    }
+    try {
+        CMPIContext* copy = ContextObject::Make(obj->broker(), obj->entries, false, obj->broker().scope());
+        SetStatus(rc, CMPI_RC_OK);
+        return copy;
+    } catch (...) {
+        SetStatus(rc, CMPI_RC_ERR_FAILED);
+        return nullptr;
+    }
+}
+
+CMPIData entryData(ContextObject* obj, const HostValue* v, CMPIStatus* rc)
+{
+    if (v == nullptr) {
+        SetStatus(rc, CMPI_RC_ERR_NO_SUCH_PROPERTY);
+        return MakeData(CMPI_null, CMPI_notFound | CMPI_nullValue);
+    }
+    try {
+        CMPIData d = CmpiValueCodec::Write(obj->broker(), *v);
+        SetStatus(rc, CMPI_RC_OK);
+        return d;
+    } catch (...) {
+        SetStatus(rc, CMPI_RC_ERR_FAILED);
+        return MakeData(CMPI_null, CMPI_badValue);
+    }
+}
+
+CMPIData getEntry(const CMPIContext* c, const char* name, CMPIStatus* rc)
+{
+    ContextObject* obj = ContextObject::From(c);
+    if (obj == nullptr || name == nullptr) {
+        SetStatus(rc, obj ? CMPI_RC_ERR_INVALID_PARAMETER : CMPI_RC_ERR_INVALID_HANDLE);
+        return MakeData(CMPI_null, CMPI_badValue);
+    }
+    for (const auto& e : obj->entries) {
+        if (strcasecmp(e.first.c_str(), name) == 0) {
+            return entryData(obj, &e.second, rc);
+        }
+    }
+    return entryData(obj, nullptr, rc);
+}
+
+CMPIData getEntryAt(const CMPIContext* c, unsigned int index, CMPIString** name, CMPIStatus* rc)
+{
+    ContextObject* obj = ContextObject::From(c);
+    if (obj == nullptr) {
+        SetStatus(rc, CMPI_RC_ERR_INVALID_HANDLE);
+        return MakeData(CMPI_null, CMPI_badValue);
+    }
+    if (index >= obj->entries.size()) {
+        if (name != nullptr) {
+            *name = nullptr;
+        }
+        return entryData(obj, nullptr, rc);
+    }
+    try {
+        if (name != nullptr) {
+            *name = StringObject::Make(obj->broker(), obj->entries[index].first);
+        }
+    } catch (...) {
+        SetStatus(rc, CMPI_RC_ERR_FAILED);
+        return MakeData(CMPI_null, CMPI_badValue);
+    }
+    return entryData(obj, &obj->entries[index].second, rc);
+}
+
+unsigned int getEntryCount(const CMPIContext* c, CMPIStatus* rc)
+{
+    ContextObject* obj = ContextObject::From(c);
+    SetStatus(rc, obj ? CMPI_RC_OK : CMPI_RC_ERR_INVALID_HANDLE);
+    return obj ? static_cast<unsigned int>(obj->entries.size()) : 0;
+}
+
+CMPIStatus addEntry(CMPIContext* c, const char* name, const CMPIValue* value, CMPIType type)
+{
+    ContextObject* obj = ContextObject::From(c);
+    if (obj == nullptr) {
+        return MakeStatus(CMPI_RC_ERR_INVALID_HANDLE);
+    }
+    if (name == nullptr) {
+        return MakeStatus(CMPI_RC_ERR_INVALID_PARAMETER);
+    }
+    try {
+        HostValue v;
+        CMPIrc rc = CmpiValueCodec::Read(value, type, v);
+        if (rc != CMPI_RC_OK) {
+            return MakeStatus(rc);
+        }
+        for (auto& e : obj->entries) {
+            if (strcasecmp(e.first.c_str(), name) == 0) {
+                e.second = v;
+                return MakeStatus(CMPI_RC_OK);
+            }
+        }
+        obj->entries.emplace_back(name, v);
+        return MakeStatus(CMPI_RC_OK);
+    } catch (...) {
+        return MakeStatus(CMPI_RC_ERR_FAILED);
+    }
+}
+
+CMPIContextFT table = {1, release, clone, getEntry, getEntryAt, getEntryCount, addEntry};
+
+} // namespace
+
+ContextObject::ContextObject(HostBroker& broker, Entries e, bool p)
+    : BrokerObject(broker), entries(std::move(e)), prepared(p)
+{
+    cmpi.hdl = this;
+    cmpi.ft = &table;
+}
+
+ContextObject::~ContextObject()
+{
+    // A prepared context released without detaching still frees what its
+    // thread made while attached.
+    if (attachScope != 0) {
+        broker().endAttachScope(attachScope);
+        ObjectRegistry::instance().closeScope(attachScope);
+    }
+}
+
+CMPIContext* ContextObject::Make(HostBroker& broker, Entries entries, bool prepared, std::uint64_t scope)
+{
+    auto obj = std::make_unique<ContextObject>(broker, std::move(entries), prepared);
+    CMPIContext* out = &obj->cmpi;
+    ObjectRegistry::instance().adopt(std::move(obj), scope != 0 ? scope : broker.objectScope());
+    return out;
+}
+
+ContextObject* ContextObject::From(const CMPIContext* c)
+{
+    return ObjectRegistry::instance().find<ContextObject>(c);
+}
+
+} // namespace cimhost
