@@ -1,0 +1,74 @@
+// The emulated monitor bench: USB monitors that the real libusb finds, opens
+// and talks to, emulated by umockdev in this process. Tests plug and unplug
+// monitors, inject faults and read back what the driver sent.
+//
+// The process must run under the umockdev preload (EnsurePreload) and create
+// the bus before its first libusb_init. Programs started by this process
+// inherit the testbed (UMOCKDEV_DIR) and see the same monitors.
+#ifndef PNLMON_USBEMU_EMULATEDBUS_H
+#define PNLMON_USBEMU_EMULATEDBUS_H
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Fault.h"
+#include "InventoryFields.h"
+#include "MonitorReports.h"
+#include "MonitorSpec.h"
+#include "Preload.h"
+#include "WireEvent.h"
+
+namespace usbemu {
+
+class EmulatedBus {
+public:
+    // The one testbed of the process. Must be created before the first
+    // libusb_init in the process (the driver creates its libusb context in the
+    // DisplayApi constructor). Throws std::runtime_error when umockdev fails.
+    static EmulatedBus& instance();
+
+    // Appears at the next libusb device list. Throws std::invalid_argument
+    // for a name already plugged, an empty name or more than 4 interfaces,
+    // std::runtime_error when the bus is full or umockdev refuses.
+    void plug(const MonitorSpec& spec);
+    void unplug(const std::string& name);         // unknown names are ignored
+    void unplugAll();
+    bool isPlugged(const std::string& name);
+
+    // Faults apply to the plugged monitor of that name (std::out_of_range
+    // otherwise) and end with its unplug.
+    void setFault(const std::string& name, const Fault& fault);   // replaces any earlier fault
+    void clearFault(const std::string& name);
+
+    // The record survives the unplug until the name is plugged again.
+    std::vector<WireEvent> wire(const std::string& name);         // since plug or clearWire
+    void clearWire(const std::string& name);
+    int opens(const std::string& name);          // how often the node was opened (0 = never touched)
+
+    // Additions to the bench's basic interface:
+    // Finishes the unplug of monitors that vanished on their own
+    // (VanishMidExchange) and returns their names. Every other operation does
+    // this first as well.
+    std::vector<std::string> collectVanished();
+    std::vector<std::string> pluggedNames();
+    int address(const std::string& name);       // USB address on bus 1, -1 when not plugged
+    std::string rootDir();                       // the testbed folder (UMOCKDEV_DIR)
+    // Unplugs everything and removes the testbed folder. The bus cannot be
+    // used afterwards; for programs that must leave nothing behind.
+    void shutdown();
+
+    EmulatedBus(const EmulatedBus&) = delete;
+    EmulatedBus& operator=(const EmulatedBus&) = delete;
+
+    struct Impl;
+
+private:
+    EmulatedBus();
+    ~EmulatedBus();
+    std::unique_ptr<Impl> impl;
+};
+
+}  // namespace usbemu
+
+#endif

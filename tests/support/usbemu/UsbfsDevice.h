@@ -1,0 +1,34 @@
+// The usbfs side of one emulated monitor: the ioctl handler that umockdev
+// calls for the monitor's device node. It keeps the URBs in flight and asks
+// the MonitorFirmware what to answer.
+#ifndef PNLMON_USBEMU_USBFSDEVICE_H
+#define PNLMON_USBEMU_USBFSDEVICE_H
+
+#include <functional>
+#include <memory>
+
+namespace usbemu {
+
+class MonitorFirmware;
+
+class UsbfsDevice {
+public:
+    // onVanish runs on umockdev's worker thread after the firmware decided to
+    // disappear and the URB that triggered it was reaped.
+    UsbfsDevice(std::shared_ptr<MonitorFirmware> firmware, std::function<void()> onVanish);
+    ~UsbfsDevice();
+    UsbfsDevice(const UsbfsDevice&) = delete;
+    UsbfsDevice& operator=(const UsbfsDevice&) = delete;
+
+    // The umockdev ioctl handler object, for Testbed::attachIoctl.
+    void* ioctlHandler() const;
+
+    struct State;
+
+private:
+    void* handler;
+};
+
+}  // namespace usbemu
+
+#endif
