@@ -1,0 +1,92 @@
+// The CMPI provider of class QAV_Display: one object shared by the instance
+// MI and the indication MI, owning the driver front end and the display
+// cache, and listening to the driver for monitor arrivals and departures.
+// The C entry points (factories, MI tables, drv... functions) live in
+// DisplayProvider.cpp.
+#ifndef PNLMON_DISPLAYPROVIDER_H
+#define PNLMON_DISPLAYPROVIDER_H
+
+#include <cstdint>
+#include <string>
+
+#include "QavDisplayList.h"
+#include "cmpidt.h"
+#include "cmpift.h"
+#include "display.h"
+
+class DisplayProvider : public IDisplayListener {
+public:
+    DisplayProvider();
+    ~DisplayProvider() override;
+    DisplayProvider(const DisplayProvider&) = delete;
+    DisplayProvider& operator=(const DisplayProvider&) = delete;
+
+    void initialise(const CMPIContext* context);
+    bool isInitialised() const { return initialised; }
+    void setBroker(const CMPIBroker* value) { broker = value; }
+
+    // Instance MI (all with drv_synch held).
+    CMPIStatus enumInstanceNames(CMPIInstanceMI* mi, const CMPIContext* context,
+                                 const CMPIResult* result, const CMPIObjectPath* reference);
+    CMPIStatus enumInstances(CMPIInstanceMI* mi, const CMPIContext* context,
+                             const CMPIResult* result, const CMPIObjectPath* reference,
+                             const char** properties);
+    CMPIStatus getInstance(CMPIInstanceMI* mi, const CMPIContext* context,
+                           const CMPIResult* result, const CMPIObjectPath* path,
+                           const char** properties);
+
+    // Indication MI (all with drv_synch held).
+    CMPIStatus authorizeFilter(CMPIIndicationMI* mi, const CMPIContext* context,
+                               const CMPISelectExp* filter, const char* className,
+                               const CMPIObjectPath* classPath, const char* owner);
+    CMPIStatus mustPoll(CMPIIndicationMI* mi, const CMPIContext* context,
+                        const CMPISelectExp* filter, const char* className,
+                        const CMPIObjectPath* classPath);
+    CMPIStatus activateFilter(CMPIIndicationMI* mi, const CMPIContext* context,
+                              const CMPISelectExp* filter, const char* className,
+                              const CMPIObjectPath* classPath, CMPIBoolean firstActivation);
+    CMPIStatus deActivateFilter(CMPIIndicationMI* mi, const CMPIContext* context,
+                                const CMPISelectExp* filter, const char* className,
+                                const CMPIObjectPath* classPath, CMPIBoolean lastActivation);
+    void enableIndications(CMPIIndicationMI* mi, const CMPIContext* context);
+    void disableIndications(CMPIIndicationMI* mi, const CMPIContext* context);
+    void indicationCleanup();
+
+    // IDisplayListener: called by the driver on the requesting thread,
+    // inside a locked instance operation.
+    void DisplayCreated(DisplayInformation info) override;
+    void DisplayDeleted(DisplayInformation info) override;
+
+    // Hands the display (owned from here on) to a new broker thread that
+    // builds and delivers the indication.
+    void sendLifecycleIndication(int32_t type, QAV_Display* display);
+
+    void updateDisplays();
+
+    static bool isCimV2Namespace(const char* text);
+    static bool isQavDisplayClass(const char* text);
+    static bool isQavDisplayIndicationClass(const char* text);
+
+    // "root/cimv2:QAV_Display.DeviceID=\"...\"", with backslash and double
+    // quote in the identifier escaped by a backslash.
+    static std::string ModelPath(const std::string& deviceId);
+
+private:
+    enum class Enumeration { Names, Instances };
+    CMPIStatus enumerate(Enumeration kind, const CMPIResult* result,
+                         const CMPIObjectPath* reference);
+    // The class test in front of authorize, activate and deactivate.
+    CMPIStatus checkFilterClass(const char* operation, const CMPIObjectPath* classPath,
+                                std::string& className) const;
+    void reportChange(int32_t type, const DisplayInformation& info);
+
+    bool initialised;
+    int32_t activeIndSubscriptions;
+    bool indicationsEnabled;
+    const CMPIContext* indCtx;
+    const CMPIBroker* broker;
+    DisplayApi* displayApi;
+    QavDisplayList qavDisplays;
+};
+
+#endif

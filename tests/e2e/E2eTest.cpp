@@ -1,0 +1,380 @@
+// The provider as a CIMOM sees it: the embedded host loads
+// libvexdisplayprov, which enumerates emulated monitors through the real
+// driver. Instance contents, the status table, lifecycle indications, and
+// concurrent requests while monitors come and go.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "CimHost.h"
+#include "EmulatedBus.h"
+#include "display.h"
+
+using cimhost::CimHost;
+using cimhost::HostInstance;
+using cimhost::HostValue;
+using usbemu::EmulatedBus;
+using usbemu::InventoryFields;
+using usbemu::MonitorSpec;
+
+namespace {
+
+const char kNs[] = "root/cimv2";
+const char kClass[] = "QAV_Display";
+
+MonitorSpec Monitor(const std::string& name, uint16_t pid, const InventoryFields& fields)
+{
+    MonitorSpec spec;
+    spec.name = name;
+    spec.pid = pid;
+    spec.inventory = fields.bytes();
+    return spec;
+}
+
+InventoryFields Fields(const std::string& machine, const std::string& model,
+                       const std::string& serial)
+{
+    InventoryFields f;
+    f.machine = machine;
+    f.model = model;
+    f.serialNumber = serial;
+    return f;
+}
+
+std::string Id(const InventoryFields& f)
+{
+    return f.machine + "-" + f.model + "-" + f.serialNumber;
+}
+
+std::string Text(const HostInstance& i, const std::string& name)
+{
+    const HostValue* v = i.find(name);
+    return v != nullptr ? v->text : "<missing>";
+}
+
+uint64_t Number(const HostInstance& i, const std::string& name)
+{
+    const HostValue* v = i.find(name);
+    return v != nullptr ? v->uint : ~0ull;
+}
+
+// Every property of an instance against the driver's own record of the
+// same monitor.
+void ExpectMatchesRecord(const HostInstance& i, const DisplayInformation& r)
+{
+    std::string id = r.physicalDeviceName + "-" + r.modelName + "-" + r.serialNumber;
+    ASSERT_EQ(36u, i.properties.size());
+    EXPECT_EQ(id, Text(i, "DeviceID"));
+    EXPECT_EQ(r.bus, Text(i, "Bus"));
+    EXPECT_EQ(r.deviceCategory, Text(i, "DeviceCategory"));
+    EXPECT_EQ(r.firmwareRevision, Text(i, "FirmwareRevision"));
+    EXPECT_EQ(r.manufactureDate, Text(i, "ManufactureDate"));
+    EXPECT_EQ(r.manufacturerName, Text(i, "ManufacturerName"));
+    EXPECT_EQ(r.mechanicalRevision, Text(i, "MechanicalRevision"));
+    EXPECT_EQ(r.physicalDeviceName, Text(i, "PhysicalDeviceName"));
+    EXPECT_EQ(r.modelName, Text(i, "ModelName"));
+    EXPECT_EQ(r.serialNumber, Text(i, "SerialNumber"));
+    EXPECT_EQ(r.horizontalScreenSize, Number(i, "HorizontalScreenSize"));
+    EXPECT_EQ(r.verticalScreenSize, Number(i, "VerticalScreenSize"));
+    EXPECT_EQ(r.horizontalResolution, Number(i, "HorizontalResolution"));
+    EXPECT_EQ(r.verticalResolution, Number(i, "VerticalResolution"));
+    EXPECT_EQ(r.refreshRate, Number(i, "RefreshRate"));
+    EXPECT_EQ(r.supportedResolutionsAndRefreshRates,
+              i.find("SupportedResolutionsAndRefreshRates")->texts());
+    EXPECT_EQ(r.preferredResolutionAndRefreshRate, Text(i, "PreferredResolutionAndRefreshRate"));
+    EXPECT_EQ(r.displayTechnology, Number(i, "DisplayTechnology"));
+    EXPECT_EQ(r.scanMode, Number(i, "ScanMode"));
+    EXPECT_EQ(r.supportsColor, i.find("SupportsColor")->boolean);
+    EXPECT_EQ(r.supportedVideoSources, i.find("SupportedVideoSources")->texts());
+    EXPECT_EQ(r.currentVideoSource, Text(i, "CurrentVideoSource"));
+    EXPECT_EQ(r.lightSourceType, Number(i, "LightSourceType"));
+    EXPECT_EQ(r.lightSourceIlluminationType, Number(i, "LightSourceIlluminationType"));
+    EXPECT_EQ(r.lightSourceCount, Number(i, "LightSourceCount"));
+    EXPECT_EQ(r.recommendedBrightnessLevel, Number(i, "RecommendedBrightnessLevel"));
+    EXPECT_EQ(r.currentBrightnessLevel, Number(i, "CurrentBrightnessLevel"));
+    EXPECT_EQ(r.backlightState, Number(i, "BacklightState"));
+    EXPECT_EQ(r.hoursPoweredCount, Number(i, "HoursPoweredCount"));
+    EXPECT_EQ(r.currentBacklightPowerOnHours, Number(i, "CurrentBacklightPowerOnHours"));
+    EXPECT_EQ(r.powerManagementModes, i.find("PowerManagementModes")->texts());
+    EXPECT_EQ("Vostran Display: " + id, Text(i, "Caption"));
+    EXPECT_EQ("Vostran Display: " + id, Text(i, "Description"));
+    EXPECT_EQ("QAV_Display", Text(i, "CreationClassName"));
+    EXPECT_EQ("ComputerSystem", Text(i, "SystemCreationClassName"));
+    EXPECT_EQ("Vostran POS Monitor Inventory Drivers", Text(i, "SystemName"));
+}
+
+// The driver's records of the attached monitors, by device identifier.
+std::map<std::string, DisplayInformation> DriverRecords()
+{
+    DisplayApi api;
+    std::map<std::string, DisplayInformation> byId;
+    if (api.initialiseDisplayDriver() != DSP_OK) {
+        return byId;
+    }
+    DisplayInformationList list;
+    api.getDisplayInformationList(list);
+    for (const DisplayInformation& r : list) {
+        byId[r.physicalDeviceName + "-" + r.modelName + "-" + r.serialNumber] = r;
+    }
+    return byId;
+}
+
+class E2eTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string error;
+        ASSERT_TRUE(host.load(PNLMON_PROVIDER_PATH, &error)) << error;
+    }
+    void TearDown() override
+    {
+        EXPECT_TRUE(host.unload());
+        EmulatedBus::instance().unplugAll();
+    }
+
+    void subscribe()
+    {
+        ASSERT_TRUE(host.authorizeFilter("CIM_InstCreation").ok());
+        ASSERT_TRUE(host.activateFilter("CIM_InstCreation", true).ok());
+        ASSERT_TRUE(host.authorizeFilter("CIM_InstDeletion").ok());
+        ASSERT_TRUE(host.activateFilter("CIM_InstDeletion", false).ok());
+        ASSERT_TRUE(host.enableIndications());
+    }
+
+    CimHost host;
+};
+
+}  // namespace
+
+TEST_F(E2eTest, TwoFamiliesEnumeratedAndFetchedWithEveryProperty)
+{
+    InventoryFields tilo = Fields("7427", "A10", "1111111");
+    tilo.firmwareRevision = "0105";
+    tilo.powerOnSeconds = 3600 * 1234 + 59;
+    tilo.backlightOnSeconds = 3600 * 321;
+    tilo.brightness = 65;
+    InventoryFields merv = Fields("7428", "B20", "2222222");
+    merv.firmwareRevision = "0207";
+    merv.powerOnSeconds = 3600 * 99;
+    merv.backlightOnSeconds = 3600 * 98;
+    merv.brightness = 100;
+    EmulatedBus::instance().plug(Monitor("tilo", 0x4676, tilo));
+    EmulatedBus::instance().plug(Monitor("merv", 0x4678, merv));
+
+    auto names = host.enumerateInstanceNames(kNs, kClass);
+    ASSERT_EQ(CMPI_RC_OK, names.status.rc);
+    std::set<std::string> ids;
+    for (const auto& p : names.paths) {
+        ASSERT_EQ(1u, p.keys.size());
+        ids.insert(p.keys[0].second.text);
+    }
+    EXPECT_EQ((std::set<std::string>{Id(tilo), Id(merv)}), ids);
+
+    auto all = host.enumerateInstances(kNs, kClass);
+    ASSERT_EQ(CMPI_RC_OK, all.status.rc);
+    ASSERT_EQ(2u, all.instances.size());
+
+    auto records = DriverRecords();
+    ASSERT_EQ(2u, records.size());
+    for (const InventoryFields* f : {&tilo, &merv}) {
+        auto got = host.getInstance(kNs, kClass, "DeviceID", Id(*f));
+        ASSERT_EQ(CMPI_RC_OK, got.status.rc) << Id(*f);
+        ASSERT_EQ(1u, got.instances.size());
+        const HostInstance& i = got.instances[0];
+        // Straight from the emulated inventory report.
+        EXPECT_EQ(f->firmwareRevision, Text(i, "FirmwareRevision"));
+        EXPECT_EQ(f->machine, Text(i, "PhysicalDeviceName"));
+        EXPECT_EQ(f->model, Text(i, "ModelName"));
+        EXPECT_EQ(f->serialNumber, Text(i, "SerialNumber"));
+        EXPECT_EQ(f->powerOnSeconds / 3600, Number(i, "HoursPoweredCount"));
+        EXPECT_EQ(f->backlightOnSeconds / 3600, Number(i, "CurrentBacklightPowerOnHours"));
+        EXPECT_EQ(f->brightness, Number(i, "CurrentBrightnessLevel"));
+        EXPECT_EQ("VGA", Text(i, "CurrentVideoSource"));
+        EXPECT_EQ("USB", Text(i, "Bus"));
+        EXPECT_EQ("ABC", Text(i, "ManufacturerName"));
+        ExpectMatchesRecord(i, records[Id(*f)]);
+        for (const HostInstance& e : all.instances) {
+            if (Text(e, "DeviceID") == Id(*f)) {
+                ExpectMatchesRecord(e, records[Id(*f)]);
+            }
+        }
+    }
+    // The two families differ in their fixed attributes.
+    EXPECT_NE(records[Id(tilo)].lightSourceType, records[Id(merv)].lightSourceType);
+
+    EXPECT_EQ(CMPI_RC_ERR_NOT_FOUND, host.getInstance(kNs, kClass, "DeviceID", "7427-A10").status.rc);
+}
+
+TEST_F(E2eTest, StatusTableIncludingAFlashUtility)
+{
+    EmulatedBus::instance().plug(Monitor("one", 0x4676, Fields("7427", "A10", "3333333")));
+    EXPECT_EQ(CMPI_RC_ERR_INVALID_NAMESPACE, host.enumerateInstances("root/other", kClass).status.rc);
+    EXPECT_EQ(CMPI_RC_ERR_INVALID_CLASS, host.enumerateInstanceNames(kNs, "qav_display").status.rc);
+    EXPECT_EQ(CMPI_RC_OK, host.enumerateInstanceNames("ROOT/CIMV2", kClass).status.rc);
+    EXPECT_EQ(CMPI_RC_ERR_NOT_SUPPORTED, host.deleteInstance(cimhost::HostObjectPath()).status.rc);
+
+    // A firmware-flash utility runs (in this binary's own PID namespace).
+    pid_t flasher = fork();
+    ASSERT_GE(flasher, 0);
+    if (flasher == 0) {
+        execl("/bin/sleep", "kap_config", "60", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    auto e = host.enumerateInstances(kNs, kClass);
+    EXPECT_EQ(CMPI_RC_OK, e.status.rc);
+    EXPECT_TRUE(e.instances.empty());
+    EXPECT_EQ(CMPI_RC_ERR_NOT_FOUND,
+              host.getInstance(kNs, kClass, "DeviceID", "7427-A10-3333333").status.rc);
+    kill(flasher, SIGKILL);
+    waitpid(flasher, nullptr, 0);
+
+    EXPECT_EQ(CMPI_RC_OK, host.getInstance(kNs, kClass, "DeviceID", "7427-A10-3333333").status.rc);
+}
+
+TEST_F(E2eTest, UnplugAndPlugBetweenRequestsAreIndicatedOnce)
+{
+    subscribe();
+    InventoryFields stays = Fields("7427", "A10", "4444444");
+    InventoryFields leaves = Fields("7428", "B20", "5555555");
+    leaves.firmwareRevision = "0311";
+    leaves.powerOnSeconds = 3600 * 77;
+    EmulatedBus::instance().plug(Monitor("stays", 0x4676, stays));
+    EmulatedBus::instance().plug(Monitor("leaves", 0x4678, leaves));
+    ASSERT_TRUE(host.enumerateInstanceNames(kNs, kClass).ok());
+    ASSERT_TRUE(host.waitForIndications(2, std::chrono::seconds(10)));
+    ASSERT_TRUE(host.waitForProviderThreads(std::chrono::seconds(10)));
+    host.indications().take();  // the first request sees both as new
+
+    EmulatedBus::instance().unplug("leaves");
+    ASSERT_TRUE(host.enumerateInstanceNames(kNs, kClass).ok());
+    ASSERT_TRUE(host.waitForIndications(1, std::chrono::seconds(10)));
+    ASSERT_TRUE(host.waitForProviderThreads(std::chrono::seconds(10)));
+    auto gone = host.indications().take();
+    ASSERT_EQ(1u, gone.size());
+    EXPECT_EQ("CIM_InstDeletion", gone[0].instance.className());
+    EXPECT_EQ("root/cimv2", gone[0].nameSpace);
+    const HostValue* source = gone[0].instance.find("SourceInstance");
+    ASSERT_NE(nullptr, source);
+    ASSERT_TRUE(source->instance);
+    EXPECT_EQ(Id(leaves), Text(*source->instance, "DeviceID"));
+    EXPECT_EQ("0311", Text(*source->instance, "FirmwareRevision"));
+    EXPECT_EQ(77u, Number(*source->instance, "HoursPoweredCount"));
+    EXPECT_EQ("root/cimv2:QAV_Display.DeviceID=\"" + Id(leaves) + "\"",
+              Text(gone[0].instance, "SourceInstanceModelPath"));
+    EXPECT_TRUE(gone[0].instance.has("IndicationTime"));
+
+    InventoryFields arrives = Fields("7427", "A10", "6666666");
+    EmulatedBus::instance().plug(Monitor("arrives", 0x4677, arrives));
+    ASSERT_TRUE(host.enumerateInstances(kNs, kClass).ok());
+    ASSERT_TRUE(host.waitForIndications(1, std::chrono::seconds(10)));
+    ASSERT_TRUE(host.waitForProviderThreads(std::chrono::seconds(10)));
+    auto came = host.indications().take();
+    ASSERT_EQ(1u, came.size());
+    EXPECT_EQ("CIM_InstCreation", came[0].instance.className());
+    EXPECT_EQ(Id(arrives), Text(*came[0].instance.find("SourceInstance")->instance, "DeviceID"));
+}
+
+TEST_F(E2eTest, ConcurrentRequestsWhileMonitorsComeAndGo)
+{
+    subscribe();
+    const int kMonitors = 4;
+    std::vector<InventoryFields> fields;
+    for (int m = 0; m < kMonitors; ++m) {
+        fields.push_back(Fields("7427", "A10", "70000" + std::to_string(10 + m)));
+    }
+    std::atomic<bool> stop{false};
+    std::atomic<int> requests{0};
+    std::atomic<int> failures{0};
+    std::vector<std::thread> clients;
+    for (int t = 0; t < 4; ++t) {
+        clients.emplace_back([&, t] {
+            while (!stop) {
+                cimhost::RequestResult r;
+                switch ((t + requests) % 3) {
+                case 0:
+                    r = host.enumerateInstanceNames(kNs, kClass);
+                    break;
+                case 1:
+                    r = host.enumerateInstances(kNs, kClass);
+                    break;
+                default:
+                    r = host.getInstance(kNs, kClass, "DeviceID", Id(fields[t % kMonitors]));
+                    if (r.status.rc == CMPI_RC_ERR_NOT_FOUND) {
+                        r.status.rc = CMPI_RC_OK;
+                    }
+                    break;
+                }
+                if (!r.ok() || !r.done) {
+                    ++failures;
+                }
+                ++requests;
+            }
+        });
+    }
+    // Monitors come and go while the clients run.
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(4);
+    int step = 0;
+    while (std::chrono::steady_clock::now() < until) {
+        std::string name = "m" + std::to_string(step % kMonitors);
+        if (EmulatedBus::instance().isPlugged(name)) {
+            EmulatedBus::instance().unplug(name);
+        } else {
+            EmulatedBus::instance().plug(
+                Monitor(name, static_cast<uint16_t>(0x4676 + step % 4), fields[step % kMonitors]));
+        }
+        ++step;
+        std::this_thread::sleep_for(std::chrono::milliseconds(37));
+    }
+    stop = true;
+    for (auto& c : clients) {
+        c.join();
+    }
+    // One quiet request brings the provider's picture up to date.
+    auto last = host.enumerateInstanceNames(kNs, kClass);
+    ASSERT_TRUE(last.ok());
+    ASSERT_TRUE(host.waitForProviderThreads(std::chrono::seconds(20)));
+    EXPECT_EQ(0, failures.load());
+    EXPECT_GT(requests.load(), 8);
+
+    // Per monitor the indications alternate, starting with a creation, and
+    // the last one matches whether it is plugged now: none lost, none doubled.
+    std::map<std::string, std::vector<std::string>> byId;
+    auto all = host.indications().take();
+    for (const auto& ind : all) {
+        const HostValue* source = ind.instance.find("SourceInstance");
+        ASSERT_TRUE(source != nullptr && source->instance);
+        byId[Text(*source->instance, "DeviceID")].push_back(ind.instance.className());
+    }
+    std::set<std::string> present;
+    for (const auto& p : last.paths) {
+        present.insert(p.keys[0].second.text);
+    }
+    size_t total = 0;
+    for (int m = 0; m < kMonitors; ++m) {
+        const auto& seq = byId[Id(fields[m])];
+        total += seq.size();
+        for (size_t k = 0; k < seq.size(); ++k) {
+            EXPECT_EQ(k % 2 == 0 ? "CIM_InstCreation" : "CIM_InstDeletion", seq[k])
+                << Id(fields[m]) << " indication " << k;
+        }
+        bool plugged = EmulatedBus::instance().isPlugged("m" + std::to_string(m));
+        EXPECT_EQ(plugged, present.count(Id(fields[m])) == 1);
+        EXPECT_EQ(plugged, seq.size() % 2 == 1) << Id(fields[m]);
+    }
+    EXPECT_EQ(all.size(), total);
+    EXPECT_GT(total, 0u);
+    RecordProperty("requests", requests.load());
+    RecordProperty("indications", static_cast<int>(total));
+}
