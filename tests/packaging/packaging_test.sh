@@ -3,7 +3,7 @@
 # unpacks them with dpkg -x into a folder of the build tree, and checks what
 # an installation gets. One step per invocation (the CTest fixture runs
 # "build" first and "cleanup" last):
-#   build | contents | tools | consumer | cleanup
+#   build | contents | tools | consumer | postinst | cleanup
 # Settings come from the environment (see CMakeLists.txt). Exit status 77
 # means "skipped".
 set -euo pipefail
@@ -219,6 +219,37 @@ consumer)
     fail "building with pkg-config flags failed"
   out=$(LD_LIBRARY_PATH=$libdir private_run "$work/consumer-pc") || fail "pkg-config consumer did not run"
   echo "pkg-config consumer ok: $out"
+  ;;
+
+postinst)
+  # Runs the package's postinst as dpkg would, twice (install, then
+  # reconfigure), in a private mount namespace over a copy of /etc and an
+  # empty /var/log, so that the group and folder it makes stay in the copies.
+  need_unpacked
+  [ "$(id -u)" -eq 0 ] || skip "needs root for a private mount namespace"
+  unshare --mount --propagation private true 2>/dev/null || skip "no private mount namespace here"
+  ctl=$work/postinst-control
+  ns=$work/postinst-ns
+  rm -rf "$ctl" "$ns"
+  mkdir -p "$ns/varlog"
+  dpkg-deb -e "$(ls "$work"/pkg/pnlmon_*.deb)" "$ctl"
+  cp -a /etc "$ns/etc"
+  if getent group pnlmon >/dev/null; then
+    sed -i '/^pnlmon:/d' "$ns/etc/group"
+    [ ! -f "$ns/etc/gshadow" ] || sed -i '/^pnlmon:/d' "$ns/etc/gshadow"
+  fi
+  # shellcheck disable=SC2016
+  out=$(unshare --mount --propagation private -- sh -c '
+      mount --bind "$1/etc" /etc && mount --bind "$1/varlog" /var/log || exit 90
+      "$2/postinst" configure || exit 91
+      "$2/postinst" configure || exit 92
+      getent group pnlmon >/dev/null || exit 93
+      [ -d /var/log/pnlmon ] || exit 94
+      [ "$(stat -c %a:%U /var/log/pnlmon)" = 755:root ] || exit 95
+      exit 0' sh "$ns" "$ctl" 2>&1) || fail "postinst check failed ($?): $out"
+  grep -q '^pnlmon:' "$ns/etc/group" || fail "postinst did not create the group pnlmon"
+  rm -rf "$ns" "$ctl"
+  echo "postinst ok"
   ;;
 
 cleanup)
