@@ -3,7 +3,7 @@
 # unpacks them with dpkg -x into a folder of the build tree, and checks what
 # an installation gets. One step per invocation (the CTest fixture runs
 # "build" first and "cleanup" last):
-#   build | contents | tools | consumer | postinst | cleanup
+#   build | contents | tools | consumer | sim | postinst | cleanup
 # Settings come from the environment (see CMakeLists.txt). Exit status 77
 # means "skipped".
 set -euo pipefail
@@ -110,6 +110,9 @@ contents)
     [ -x "$root/usr/$PNLMON_BINDIR/$tool" ] || { echo "$tool is not executable" >&2; missing=1; }
     expect -f "usr/$PNLMON_MANDIR/man1/$tool.1"
   done
+  if has_target pnlmon-sim && has_target pnlmon_nlfix; then
+    expect -f "usr/$PNLMON_BINDIR/libpnlmon_nlfix.so"
+  fi
   expect -f "usr/$PNLMON_MANDIR/man5/pnlmon.conf.5"
   expect -f "usr/$PNLMON_MANDIR/man5/pnlmon-log.conf.5"
 
@@ -219,6 +222,28 @@ consumer)
     fail "building with pkg-config flags failed"
   out=$(LD_LIBRARY_PATH=$libdir private_run "$work/consumer-pc") || fail "pkg-config consumer did not run"
   echo "pkg-config consumer ok: $out"
+  ;;
+
+sim)
+  # The installed pnlmon-sim (with its shim from the package) runs the
+  # installed pnlmon-inventory against one emulated monitor.
+  need_unpacked
+  has_target pnlmon-sim && has_target pnlmon-inventory || skip "pnlmon-sim or pnlmon-inventory is not part of this build"
+  scenario=$work/one-monitor.json
+  cat >"$scenario" <<'JSON'
+{
+  "monitors": [
+    { "name": "till1", "vid": "0x04B3", "pid": "0x4676",
+      "inventory": { "machine": "7427", "model": "A10", "serialNumber": "7654321" } }
+  ]
+}
+JSON
+  rc=0
+  out=$(LD_LIBRARY_PATH=$libdir PNLMON_NLFIX='' private_run "$bindir/pnlmon-sim" -q "$scenario" -- \
+        "$bindir/pnlmon-inventory" --json 2>"$work/sim.err") || rc=$?
+  [ $rc -eq 0 ] || { cat "$work/sim.err" >&2; fail "pnlmon-sim with pnlmon-inventory exited $rc"; }
+  [[ "$out" == *'"deviceId": "7427-A10-7654321"'* ]] || { cat "$work/sim.err" >&2; fail "the emulated monitor is not listed: $out"; }
+  echo "sim ok"
   ;;
 
 postinst)
