@@ -120,6 +120,8 @@ contents)
   expect -f etc/pnlmon/pnlmon.conf
   expect -f "usr/$PNLMON_DATADIR/doc/pnlmon/examples/log.conf"
   expect -f "usr/$PNLMON_DATADIR/doc/pnlmon/examples/pnlmon.conf"
+  expect -f "usr/$PNLMON_DATADIR/doc/pnlmon/ADMIN.md"
+  expect -f "usr/$PNLMON_DATADIR/doc/pnlmon/TECHNICIAN.md"
   expect -f "${PNLMON_UDEV_RULES_DIR#/}/60-pnlmon.rules"
   expect -d var/log/pnlmon
   for f in $PNLMON_DATA_FILES; do
