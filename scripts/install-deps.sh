@@ -8,6 +8,7 @@ packages=(
   nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
+  dpkg-dev file groff-base man-db
 )
 missing=()
 for p in "${packages[@]}"; do

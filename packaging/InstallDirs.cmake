@@ -1,0 +1,17 @@
+# Installation folders that do not follow the prefix, shared by the install
+# rules and the package tests.
+
+# The libraries read their configuration from and log into these fixed
+# folders whatever the installation prefix (DESTDIR still applies).
+set(PNLMON_CONF_DIR "/etc/pnlmon")
+set(PNLMON_LOG_DIR "/var/log/pnlmon")
+
+# udev reads its rules from its own folder, not from under the prefix.
+if(NOT DEFINED CACHE{PNLMON_UDEV_RULES_DIR})
+  pkg_get_variable(_pnlmon_udevdir udev udevdir)
+  if(NOT _pnlmon_udevdir)
+    set(_pnlmon_udevdir "/lib/udev")
+  endif()
+  set(PNLMON_UDEV_RULES_DIR "${_pnlmon_udevdir}/rules.d" CACHE PATH
+      "Folder the udev rule 60-pnlmon.rules is installed into")
+endif()

@@ -1,0 +1,289 @@
+#!/usr/bin/env bash
+# Checks the Debian packages of the build tree: builds them with cpack,
+# unpacks them with dpkg -x into a folder of the build tree, and checks what
+# an installation gets. One step per invocation (the CTest fixture runs
+# "build" first and "cleanup" last):
+#   build | contents | tools | consumer | sim | postinst | cleanup
+# Settings come from the environment (see CMakeLists.txt). Exit status 77
+# means "skipped".
+set -euo pipefail
+
+step=${1:?step}
+work=${PNLMON_PKG_WORK:?}
+root=$work/root
+libdir=$root/usr/$PNLMON_LIBDIR
+bindir=$root/usr/$PNLMON_BINDIR
+SKIP=77
+
+export TMPDIR=$work/tmp
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+skip() { echo "SKIP: $*"; exit $SKIP; }
+has_target() { [[ " $PNLMON_TARGETS " == *" $1 "* ]]; }
+need_unpacked() {
+  [ ! -f "$work/skipped" ] || skip "$(cat "$work/skipped")"
+  [ -f "$work/unpacked" ] || fail "packages were not unpacked (did packaging_deb_build fail?)"; }
+
+# Runs a command with /var/log hidden behind an empty tmpfs, so that whatever
+# the libraries log goes nowhere and the machine's log folder stays clean.
+private_run() {
+  if [ "$(id -u)" -eq 0 ] && unshare --mount --propagation private true 2>/dev/null; then
+    unshare --mount --propagation private -- sh -c 'mount -t tmpfs pnlmon-test /var/log && exec "$@"' sh "$@"
+  else
+    "$@"
+  fi
+}
+
+# ldd of $1 (with LD_LIBRARY_PATH into the unpacked root) must resolve $2 from $libdir.
+check_resolves() {
+  local file=$1 lib=$2 line
+  line=$(LD_LIBRARY_PATH=$libdir ldd "$file" | grep -F "$lib " || true)
+  [ -n "$line" ] || { echo "note: $(basename "$file") does not link $lib"; return 0; }
+  [[ "$line" == *"=> $libdir/$lib "* ]] || fail "$(basename "$file"): $lib resolves elsewhere: $line"
+}
+
+case "$step" in
+build)
+  rm -rf "$work"
+  mkdir -p "$work/pkg" "$root" "$TMPDIR"
+  if ! has_target vexdisplay; then
+    echo "the library vexdisplay is not part of this build" >"$work/skipped"
+    skip "$(cat "$work/skipped")"
+  fi
+  for f in $PNLMON_BUILT_FILES; do
+    [ -e "$f" ] || fail "$f is not built: build the whole project before running the packaging tests"
+  done
+  "$PNLMON_CPACK" --config "$PNLMON_BUILD_DIR/CPackConfig.cmake" -G DEB -B "$work/pkg" >"$work/cpack.log" 2>&1 ||
+    { cat "$work/cpack.log"; fail "cpack -G DEB failed"; }
+  shopt -s nullglob
+  debs=("$work"/pkg/*.deb)
+  [ ${#debs[@]} -gt 0 ] || fail "cpack made no .deb"
+  for d in "${debs[@]}"; do
+    echo "== $(basename "$d")"
+    dpkg-deb -f "$d" Package Version Depends
+    dpkg-deb -x "$d" "$root"
+  done
+  rm -rf "$work/pkg/_CPack_Packages"
+  touch "$work/unpacked"
+  ;;
+
+contents)
+  need_unpacked
+  deb=$(ls "$work"/pkg/pnlmon_*.deb) || fail "no pnlmon_*.deb"
+  missing=0
+  expect() { # expect -f|-d|-L PATH
+    if ! test "$1" "$root/$2"; then echo "missing ($1): /$2" >&2; missing=1; fi
+  }
+  L=usr/$PNLMON_LIBDIR
+
+  # Libraries: real file, SONAME link (runtime) and development link.
+  for lib in vexdisplay vexdisplayprov; do
+    has_target $lib || continue
+    expect -f "$L/lib$lib.so.$PNLMON_VERSION"
+    expect -L "$L/lib$lib.so.3"
+    expect -L "$L/lib$lib.so"
+    if [ -f "$root/$L/lib$lib.so.$PNLMON_VERSION" ]; then
+      soname=$(readelf -d "$root/$L/lib$lib.so.$PNLMON_VERSION" | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p')
+      [ "$soname" = "lib$lib.so.3" ] || { echo "lib$lib: SONAME is '$soname'" >&2; missing=1; }
+      [ "$(readlink "$root/$L/lib$lib.so.3")" = "lib$lib.so.$PNLMON_VERSION" ] ||
+        { echo "lib$lib.so.3 points to $(readlink "$root/$L/lib$lib.so.3")" >&2; missing=1; }
+    fi
+  done
+  # The CIM object manager opens the provider by its unversioned name: that
+  # link must come with the runtime package, not only with the -dev one.
+  if has_target vexdisplayprov; then
+    listing=$(dpkg-deb -c "$deb")
+    [[ "$listing" == *"/libvexdisplayprov.so -> "* ]] ||
+      { echo "libvexdisplayprov.so is not in the runtime package" >&2; missing=1; }
+  fi
+
+  expect -f "usr/$PNLMON_INCLUDEDIR/vexdisplay/display.h"
+  expect -f "usr/$PNLMON_INCLUDEDIR/vexdisplay/log.h"
+  expect -f "$L/pkgconfig/vexdisplay.pc"
+  expect -f "$L/cmake/vexdisplay/vexdisplayConfig.cmake"
+  expect -f "$L/cmake/vexdisplay/vexdisplayConfigVersion.cmake"
+  expect -f "$L/cmake/vexdisplay/vexdisplayTargets.cmake"
+
+  for tool in pnlmon-decode pnlmon-inventory pnlmon-sim pnlmon-cimhost; do
+    has_target $tool || continue
+    expect -f "usr/$PNLMON_BINDIR/$tool"
+    [ -x "$root/usr/$PNLMON_BINDIR/$tool" ] || { echo "$tool is not executable" >&2; missing=1; }
+    expect -f "usr/$PNLMON_MANDIR/man1/$tool.1"
+  done
+  if has_target pnlmon-sim && has_target pnlmon_nlfix; then
+    expect -f "usr/$PNLMON_BINDIR/libpnlmon_nlfix.so"
+  fi
+  expect -f "usr/$PNLMON_MANDIR/man5/pnlmon.conf.5"
+  expect -f "usr/$PNLMON_MANDIR/man5/pnlmon-log.conf.5"
+
+  expect -f etc/pnlmon/log.conf
+  expect -f etc/pnlmon/pnlmon.conf
+  expect -f "usr/$PNLMON_DATADIR/doc/pnlmon/examples/log.conf"
+  expect -f "usr/$PNLMON_DATADIR/doc/pnlmon/examples/pnlmon.conf"
+  expect -f "usr/$PNLMON_DATADIR/doc/pnlmon/ADMIN.md"
+  expect -f "usr/$PNLMON_DATADIR/doc/pnlmon/TECHNICIAN.md"
+  expect -f "${PNLMON_UDEV_RULES_DIR#/}/60-pnlmon.rules"
+  expect -d var/log/pnlmon
+  for f in $PNLMON_DATA_FILES; do
+    expect -f "usr/$PNLMON_DATADIR/pnlmon/$f"
+  done
+  [ $missing -eq 0 ] || fail "the packages lack files (list above)"
+
+  # The shipped configuration files must change nothing: every line is
+  # either empty or starts with "#" (a key that matches nothing), and the
+  # last line ends in a newline (the reader drops a line's last character).
+  for conf in log.conf pnlmon.conf; do
+    f=$root/etc/pnlmon/$conf
+    if grep -n -v -e '^#' -e '^$' "$f"; then fail "$conf has an active line"; fi
+    [ "$(tail -c1 "$f" | od -An -c | tr -d ' ')" = '\n' ] || fail "$conf does not end in a newline"
+    grep -q "^#$(case $conf in log.conf) echo Level=4;; *) echo FlashUtilityNames=kap_download,kap_config,7715MonUtil,vexfwupdate,qtz-app;; esac)\$" "$f" ||
+      fail "$conf does not show the default value"
+  done
+
+  # Conffiles and maintainer scripts.
+  ctl=$work/control
+  rm -rf "$ctl"
+  dpkg-deb -e "$deb" "$ctl"
+  [ -f "$ctl/conffiles" ] || fail "the package has no conffiles"
+  for conf in /etc/pnlmon/log.conf /etc/pnlmon/pnlmon.conf; do
+    grep -qx "$conf" "$ctl/conffiles" || fail "$conf is not a conffile"
+  done
+  for script in postinst postrm; do
+    [ -x "$ctl/$script" ] || fail "$script missing or not executable"
+    sh -n "$ctl/$script" || fail "$script: syntax error"
+  done
+  grep -q 'groupadd --system "\$group"\|addgroup --system' "$ctl/postinst" || fail "postinst does not create the group"
+  grep -q 'mkdir -p /var/log/pnlmon' "$ctl/postinst" || fail "postinst does not create /var/log/pnlmon"
+
+  # The udev rule: one line per supported monitor, identifiers as sysfs shows
+  # them (lower-case hex), group and mode on every line.
+  rule=$root/${PNLMON_UDEV_RULES_DIR#/}/60-pnlmon.rules
+  for pair in 04b3:4676 04b3:4677 04b3:4678 04b3:4679 0f66:467a; do
+    n=$(grep -c "^SUBSYSTEM==\"usb\", ENV{DEVTYPE}==\"usb_device\", ATTR{idVendor}==\"${pair%:*}\", ATTR{idProduct}==\"${pair#*:}\", MODE=\"0660\", GROUP=\"pnlmon\"\$" "$rule" || true)
+    [ "$n" = 1 ] || fail "udev rule: $pair appears $n times"
+  done
+  [ "$(grep -c '^[^#]' "$rule")" = 5 ] || fail "udev rule: unexpected active lines"
+
+  # The runtime dependencies follow the libraries' own.
+  depends=$(dpkg-deb -f "$deb" Depends)
+  if readelf -d "$root/$L/libvexdisplay.so.$PNLMON_VERSION" | grep -q 'NEEDED.*libusb-1.0'; then
+    [[ "$depends" == *libusb-1.0-0* ]] || fail "Depends lacks libusb-1.0-0: $depends"
+  fi
+  echo "contents ok"
+  ;;
+
+tools)
+  need_unpacked
+  has_target pnlmon-inventory || skip "pnlmon-inventory is not part of this build"
+  inv=$bindir/pnlmon-inventory
+  out=$(LD_LIBRARY_PATH=$libdir private_run "$inv" --help 2>&1) || fail "pnlmon-inventory --help failed: $out"
+  [[ "$out" == *--json* && "$out" == *--watch* ]] || fail "pnlmon-inventory --help does not list its options: $out"
+  check_resolves "$inv" libvexdisplay.so.3
+  if has_target pnlmon-decode; then
+    dec=$bindir/pnlmon-decode
+    check_resolves "$dec" libvexdisplay.so.3
+    rc=0
+    LD_LIBRARY_PATH=$libdir private_run "$dec" >/dev/null 2>&1 || rc=$?
+    [ $rc -eq 64 ] || fail "pnlmon-decode without arguments exited $rc, not 64 (usage)"
+  fi
+  if has_target vexdisplayprov; then
+    check_resolves "$libdir/libvexdisplayprov.so.3" libvexdisplay.so.3
+  fi
+  echo "tools ok"
+  ;;
+
+consumer)
+  need_unpacked
+  lib=$libdir/libvexdisplay.so.3
+  nm -DC --defined-only "$lib" | grep -q 'DisplayApi::DisplayApi()' ||
+    skip "libvexdisplay does not define DisplayApi yet"
+
+  # CMake: find_package(vexdisplay) against the unpacked root.
+  cb=$work/consumer-cmake
+  rm -rf "$cb"
+  cmake -S "$PNLMON_CONSUMER_SRC" -B "$cb" \
+    -DCMAKE_PREFIX_PATH="$root/usr" \
+    -DCMAKE_CXX_COMPILER="$PNLMON_CXX" \
+    -DCMAKE_CXX_FLAGS="$PNLMON_SANITIZE_FLAGS" \
+    -DCMAKE_EXE_LINKER_FLAGS="$PNLMON_SANITIZE_FLAGS" >"$work/consumer.log" 2>&1 ||
+    { cat "$work/consumer.log"; fail "consumer project does not configure"; }
+  cmake --build "$cb" >>"$work/consumer.log" 2>&1 ||
+    { cat "$work/consumer.log"; fail "consumer project does not build"; }
+  grep -q "vexdisplay_DIR:PATH=$root/" "$cb/CMakeCache.txt" || fail "find_package found a vexdisplay outside the unpacked root"
+  check_resolves "$cb/vexdisplay_consumer" libvexdisplay.so.3
+  out=$(LD_LIBRARY_PATH=$libdir private_run "$cb/vexdisplay_consumer") || fail "consumer did not run"
+  [ -n "$out" ] || fail "consumer printed no version"
+  echo "find_package consumer ok: $out"
+
+  # pkg-config: the same program built from the .pc file.
+  flags=$(PKG_CONFIG_PATH=$libdir/pkgconfig PKG_CONFIG_SYSROOT_DIR=$root pkg-config --cflags --libs vexdisplay) ||
+    fail "pkg-config does not read vexdisplay.pc"
+  [[ "$flags" == *"-I$root/usr/$PNLMON_INCLUDEDIR/vexdisplay"* ]] || fail "vexdisplay.pc: unexpected flags $flags"
+  # shellcheck disable=SC2086
+  "$PNLMON_CXX" -std=c++17 $PNLMON_SANITIZE_FLAGS "$PNLMON_CONSUMER_SRC/main.cpp" -o "$work/consumer-pc" $flags ||
+    fail "building with pkg-config flags failed"
+  out=$(LD_LIBRARY_PATH=$libdir private_run "$work/consumer-pc") || fail "pkg-config consumer did not run"
+  echo "pkg-config consumer ok: $out"
+  ;;
+
+sim)
+  # The installed pnlmon-sim (with its shim from the package) runs the
+  # installed pnlmon-inventory against one emulated monitor.
+  need_unpacked
+  has_target pnlmon-sim && has_target pnlmon-inventory || skip "pnlmon-sim or pnlmon-inventory is not part of this build"
+  scenario=$work/one-monitor.json
+  cat >"$scenario" <<'JSON'
+{
+  "monitors": [
+    { "name": "till1", "vid": "0x04B3", "pid": "0x4676",
+      "inventory": { "machine": "7427", "model": "A10", "serialNumber": "7654321" } }
+  ]
+}
+JSON
+  rc=0
+  out=$(LD_LIBRARY_PATH=$libdir PNLMON_NLFIX='' private_run "$bindir/pnlmon-sim" -q "$scenario" -- \
+        "$bindir/pnlmon-inventory" --json 2>"$work/sim.err") || rc=$?
+  [ $rc -eq 0 ] || { cat "$work/sim.err" >&2; fail "pnlmon-sim with pnlmon-inventory exited $rc"; }
+  [[ "$out" == *'"deviceId": "7427-A10-7654321"'* ]] || { cat "$work/sim.err" >&2; fail "the emulated monitor is not listed: $out"; }
+  echo "sim ok"
+  ;;
+
+postinst)
+  # Runs the package's postinst as dpkg would, twice (install, then
+  # reconfigure), in a private mount namespace over a copy of /etc and an
+  # empty /var/log, so that the group and folder it makes stay in the copies.
+  need_unpacked
+  [ "$(id -u)" -eq 0 ] || skip "needs root for a private mount namespace"
+  unshare --mount --propagation private true 2>/dev/null || skip "no private mount namespace here"
+  ctl=$work/postinst-control
+  ns=$work/postinst-ns
+  rm -rf "$ctl" "$ns"
+  mkdir -p "$ns/varlog"
+  dpkg-deb -e "$(ls "$work"/pkg/pnlmon_*.deb)" "$ctl"
+  cp -a /etc "$ns/etc"
+  if getent group pnlmon >/dev/null; then
+    sed -i '/^pnlmon:/d' "$ns/etc/group"
+    [ ! -f "$ns/etc/gshadow" ] || sed -i '/^pnlmon:/d' "$ns/etc/gshadow"
+  fi
+  # shellcheck disable=SC2016
+  out=$(unshare --mount --propagation private -- sh -c '
+      mount --bind "$1/etc" /etc && mount --bind "$1/varlog" /var/log || exit 90
+      "$2/postinst" configure || exit 91
+      "$2/postinst" configure || exit 92
+      getent group pnlmon >/dev/null || exit 93
+      [ -d /var/log/pnlmon ] || exit 94
+      [ "$(stat -c %a:%U /var/log/pnlmon)" = 755:root ] || exit 95
+      exit 0' sh "$ns" "$ctl" 2>&1) || fail "postinst check failed ($?): $out"
+  grep -q '^pnlmon:' "$ns/etc/group" || fail "postinst did not create the group pnlmon"
+  rm -rf "$ns" "$ctl"
+  echo "postinst ok"
+  ;;
+
+cleanup)
+  rm -rf "$work"
+  ;;
+
+*)
+  fail "unknown step $step"
+  ;;
+esac
