@@ -5,6 +5,7 @@
 #include "log.h"
 
 libusb_context* HidIo::context = nullptr;
+int HidIo::users = 0;
 
 namespace {
 const uint8_t kSetReportRequestType = 0x21;  // host to device, class, interface
@@ -14,6 +15,13 @@ const uint16_t kOutputReportId0 = 0x0200;    // report type 2 (output), report i
 
 int HidIo::usbInit()
 {
+    // Two DisplayApi objects may be alive at once; each monitor list counts
+    // as one user of the shared context, so that the first one to go does
+    // not end the context under the other.
+    ++users;
+    if (context != nullptr) {
+        return 0;
+    }
     int result = libusb_init(&context);
     if (result < 0) {
         context = nullptr;
@@ -27,6 +35,9 @@ int HidIo::usbInit()
 
 void HidIo::usbExit()
 {
+    if (users > 0 && --users > 0) {
+        return;
+    }
     if (context != nullptr) {
         libusb_exit(context);
         context = nullptr;

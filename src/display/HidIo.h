@@ -8,10 +8,12 @@
 
 class HidIo {
 public:
-    // Creates the shared context (debug level 0). Called once, by the monitor
-    // list's constructor; the caller does not look at the outcome.
+    // Creates the shared context (debug level 0), or counts one more user of
+    // it. Called by each monitor list's constructor; the caller does not look
+    // at the outcome.
     static int usbInit();
-    // Ends the shared context. Called once, by the monitor list's destructor.
+    // Drops one user; the last one ends the shared context. Called by each
+    // monitor list's destructor.
     static void usbExit();
 
     // Lists the devices of the shared context; writes the count (or the
@@ -43,6 +45,7 @@ public:
 
 private:
     static libusb_context* context;
+    static int users;
 };
 
 #endif

@@ -154,6 +154,25 @@ TEST_F(ManagerTest, DestroyingOneApiRecreatesTheConfigurationFromTheFile)
     delete first;
 }
 
+TEST_F(ManagerTest, TheSurvivorOfTwoApisStillReachesTheBus)
+{
+    bus().plug(Monitor("a", "000000A"));
+    DisplayApi first;
+    ASSERT_EQ(first.initialiseDisplayDriver(), DSP_OK);
+    {
+        // Both share the process's libusb context; the second one going must
+        // not end it under the first.
+        DisplayApi second;
+        ASSERT_EQ(second.initialiseDisplayDriver(), DSP_OK);
+        DisplayInformationList list;
+        EXPECT_EQ(Get(second, list), DSP_OK);
+        EXPECT_EQ(list.size(), 1u);
+    }
+    DisplayInformationList list;
+    EXPECT_EQ(Get(first, list), DSP_OK);
+    EXPECT_EQ(list.size(), 1u);
+}
+
 TEST_F(ManagerTest, ConcurrentCallersAreSerialised)
 {
     bus().plug(Monitor("a", "000000A"));
