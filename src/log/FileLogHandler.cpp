@@ -21,7 +21,7 @@ bool ParseUnsigned(const std::string& text, unsigned long& out)
 }
 
 FileLogHandler::FileLogHandler()
-    : m_MaxLength(kDefaultMaxLength), m_IsConsole(false), m_File(nullptr), m_bLogFull(false)
+    : m_MaxLength(kDefaultMaxLength), m_IsConsole(false), m_File(nullptr), m_bLogFull(false), m_bShutdown(false)
 {
     GetConfig();
 }
@@ -95,10 +95,21 @@ void FileLogHandler::WriteConsole(std::string& line)
     fflush(stderr);
 }
 
+void FileLogHandler::Shutdown()
+{
+    std::lock_guard<std::mutex> guard(m_FileLock);
+    if (m_File != nullptr) {
+        fclose(m_File);
+        m_File = nullptr;
+    }
+    m_bShutdown = true;
+    std::string().swap(m_FileName);
+}
+
 void FileLogHandler::WriteLog(std::string& line)
 {
     std::lock_guard<std::mutex> guard(m_FileLock);
-    if (m_bLogFull) {
+    if (m_bLogFull || m_bShutdown) {
         return;
     }
     if (m_File == nullptr) {

@@ -26,6 +26,10 @@ public:
     bool IsConsole() const { return m_IsConsole; }
     bool IsFull();
 
+    // Closes the file for good when the library is unloaded; later lines are
+    // dropped.
+    void Shutdown();
+
     // Applies one key=value pair of the configuration file.
     void ApplyConfigValue(const std::string& key, const std::string& value);
 
@@ -39,6 +43,7 @@ private:
     bool m_IsConsole;
     FILE* m_File;
     bool m_bLogFull;
+    bool m_bShutdown;
     // Guards the file state, so that threads logging their first lines at
     // the same moment open the file once.
     std::mutex m_FileLock;
