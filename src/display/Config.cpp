@@ -17,8 +17,7 @@ Config* Config::getInstance()
         return s_config;
     }
     s_config = new Config();
-    Log(LEVEL_DEBUG, "Config::getInstance returning new instance 0x%lx",
-        static_cast<unsigned long>(reinterpret_cast<uintptr_t>(s_config)));
+    Log(LEVEL_DEBUG, "Config::getInstance returning new instance 0x%p", static_cast<void*>(s_config));
     return s_config;
 }
 

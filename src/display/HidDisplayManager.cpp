@@ -50,9 +50,9 @@ void HidDisplayManager::clearDisplayListener()
 
 DISPLAY_CODE HidDisplayManager::getDisplayInformationList(DisplayInformationList& list)
 {
-    // The whole address: a 32-bit field would cut it on 64-bit machines.
-    Log(LEVEL_TRACE, "HidDisplayManager::getDisplayInformationList(0x%08lx), init=%x",
-        static_cast<unsigned long>(reinterpret_cast<uintptr_t>(&list)), init ? 1 : 0);
+    // The list's address in a 32-bit field, as the line has always shown it.
+    Log(LEVEL_TRACE, "HidDisplayManager::getDisplayInformationList(0x%08x), init=%x",
+        static_cast<unsigned int>(reinterpret_cast<uintptr_t>(&list)), init ? 1 : 0);
     display_list_t records;
     DISPLAY_CODE code = updateDisplays(records);
     if (code == DSP_OK) {

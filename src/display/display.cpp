@@ -60,8 +60,8 @@ DISPLAY_CODE DisplayApi::getDisplayInformationList(DisplayInformationList& list)
 
 void DisplayApi::setDisplayListener(IDisplayListener* listener)
 {
-    Log(LEVEL_TRACE, "API: setDisplayListener, init=%x, listener=0x%lx", init ? 1 : 0,
-        static_cast<unsigned long>(reinterpret_cast<uintptr_t>(listener)));
+    Log(LEVEL_TRACE, "API: setDisplayListener, init=%x, listener=0x%p", init ? 1 : 0,
+        static_cast<void*>(listener));
     if (init) {
         manager->setDisplayListener(listener);
     }

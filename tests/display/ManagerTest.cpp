@@ -1,6 +1,7 @@
 // The driver API and the HID display manager against emulated monitors:
 // result codes, what the caller's list receives, the flash-utility refusal,
 // the lifecycle lines, and concurrent callers serialised by enumLock.
+#include <regex>
 #include <thread>
 
 #include "EmuFixture.h"
@@ -86,7 +87,11 @@ TEST_F(ManagerTest, CodesAndTheCallersList)
     EXPECT_TRUE(Has("API: getDisplayInformation exit, dspcode=0x0"));
     EXPECT_TRUE(Has("HidDisplayManager::getDisplayInformationList exit - dspcode=0x0"));
     EXPECT_TRUE(HasPrefix("HidDisplayManager::getDisplayInformationList(0x"));
-    EXPECT_EQ(LogText().find("0x0x"), std::string::npos);
+    // Eight hexadecimal digits of the caller's list address.
+    std::smatch address;
+    std::string text = LogText();
+    EXPECT_TRUE(std::regex_search(text, address,
+                                  std::regex(R"(HidDisplayManager::getDisplayInformationList\(0x[0-9a-f]{8}\), init=1)")));
 
     api.setDisplayListener(&listener);
     bus().unplug("b");
