@@ -21,7 +21,7 @@ bool ParseUnsigned(const std::string& text, unsigned long& out)
 }
 
 FileLogHandler::FileLogHandler()
-    : m_MaxLength(kDefaultMaxLength), m_IsConsole(false), m_File(nullptr), m_bLogFull(false)
+    : m_MaxLength(kDefaultMaxLength), m_IsConsole(false), m_File(nullptr), m_bLogFull(false), m_bClosed(false)
 {
     GetConfig();
 }
@@ -89,6 +89,17 @@ bool FileLogHandler::IsFull()
     return m_bLogFull;
 }
 
+void FileLogHandler::Close()
+{
+    std::lock_guard<std::mutex> guard(m_FileLock);
+    if (m_File != nullptr) {
+        fclose(m_File);
+        m_File = nullptr;
+    }
+    m_bClosed = true;
+    std::string().swap(m_FileName);
+}
+
 void FileLogHandler::WriteConsole(std::string& line)
 {
     fwrite(line.data(), 1, line.size(), stderr);
@@ -98,7 +109,7 @@ void FileLogHandler::WriteConsole(std::string& line)
 void FileLogHandler::WriteLog(std::string& line)
 {
     std::lock_guard<std::mutex> guard(m_FileLock);
-    if (m_bLogFull) {
+    if (m_bLogFull || m_bClosed) {
         return;
     }
     if (m_File == nullptr) {

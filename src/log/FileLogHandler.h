@@ -25,6 +25,9 @@ public:
     uint32_t GetMaxLength() const { return m_MaxLength; }
     bool IsConsole() const { return m_IsConsole; }
     bool IsFull();
+    // Closes the log file and frees what the handler holds, for good: later
+    // lines are dropped. For the unload of the library.
+    void Close();
 
     // Applies one key=value pair of the configuration file.
     void ApplyConfigValue(const std::string& key, const std::string& value);
@@ -39,6 +42,7 @@ private:
     bool m_IsConsole;
     FILE* m_File;
     bool m_bLogFull;
+    bool m_bClosed;
     // Guards the file state, so that threads logging their first lines at
     // the same moment open the file once.
     std::mutex m_FileLock;
