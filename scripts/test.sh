@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Runs every test: the normal build, then the AddressSanitizer+UBSan build
-# (with the short fuzz runs). Needs root (the tests use private namespaces).
+# Runs every test: the normal build, the AddressSanitizer+UBSan build (with
+# the short fuzz runs) and the ThreadSanitizer build of the concurrency
+# tests. Needs root (the tests use private namespaces). Long runs (labelled
+# "long") are left out; run them with: ctest --test-dir build -L long
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 "$here/scripts/install-deps.sh"
@@ -8,9 +10,15 @@ jobs=$(nproc)
 
 echo "== normal build"
 BUILD_DIR="$here/build" "$here/scripts/build.sh"
-(cd "$here/build" && ctest -j"$jobs" --output-on-failure)
+(cd "$here/build" && ctest -j"$jobs" --output-on-failure -LE long)
 
-echo "== AddressSanitizer + UndefinedBehaviorSanitizer build"
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer build, with the fuzzers"
 CC=clang CXX=clang++ BUILD_DIR="$here/build-asan" "$here/scripts/build.sh" \
   -DSANITIZE=address -DPNLMON_BUILD_FUZZ=ON -DPNLMON_BUILD_BENCH=OFF
-(cd "$here/build-asan" && ctest -j"$jobs" --output-on-failure)
+(cd "$here/build-asan" && ctest -j"$jobs" --output-on-failure -LE 'long|packaging')
+
+echo "== ThreadSanitizer build of the concurrency tests"
+tsan_targets=(pnlmon_display_manager_test pnlmon_cimhost_test e2e_tests vexdisplayprov)
+BUILD_DIR="$here/build-tsan" BUILD_TARGETS="${tsan_targets[*]}" "$here/scripts/build.sh" \
+  -DSANITIZE=thread -DPNLMON_BUILD_BENCH=OFF
+(cd "$here/build-tsan" && ctest -j"$jobs" --output-on-failure -LE long -R '^(display\.manager|cimhost\.Host|e2e_tests)$')

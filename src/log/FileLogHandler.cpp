@@ -21,7 +21,7 @@ bool ParseUnsigned(const std::string& text, unsigned long& out)
 }
 
 FileLogHandler::FileLogHandler()
-    : m_MaxLength(kDefaultMaxLength), m_IsConsole(false), m_File(nullptr), m_bLogFull(false), m_bClosed(false)
+    : m_MaxLength(kDefaultMaxLength), m_IsConsole(false), m_File(nullptr), m_bLogFull(false), m_bShutdown(false)
 {
     GetConfig();
 }
@@ -89,27 +89,27 @@ bool FileLogHandler::IsFull()
     return m_bLogFull;
 }
 
-void FileLogHandler::Close()
-{
-    std::lock_guard<std::mutex> guard(m_FileLock);
-    if (m_File != nullptr) {
-        fclose(m_File);
-        m_File = nullptr;
-    }
-    m_bClosed = true;
-    std::string().swap(m_FileName);
-}
-
 void FileLogHandler::WriteConsole(std::string& line)
 {
     fwrite(line.data(), 1, line.size(), stderr);
     fflush(stderr);
 }
 
+void FileLogHandler::Shutdown()
+{
+    std::lock_guard<std::mutex> guard(m_FileLock);
+    if (m_File != nullptr) {
+        fclose(m_File);
+        m_File = nullptr;
+    }
+    m_bShutdown = true;
+    std::string().swap(m_FileName);
+}
+
 void FileLogHandler::WriteLog(std::string& line)
 {
     std::lock_guard<std::mutex> guard(m_FileLock);
-    if (m_bLogFull || m_bClosed) {
+    if (m_bLogFull || m_bShutdown) {
         return;
     }
     if (m_File == nullptr) {

@@ -25,9 +25,10 @@ public:
     uint32_t GetMaxLength() const { return m_MaxLength; }
     bool IsConsole() const { return m_IsConsole; }
     bool IsFull();
-    // Closes the log file and frees what the handler holds, for good: later
-    // lines are dropped. For the unload of the library.
-    void Close();
+
+    // Closes the file for good when the library is unloaded; later lines are
+    // dropped.
+    void Shutdown();
 
     // Applies one key=value pair of the configuration file.
     void ApplyConfigValue(const std::string& key, const std::string& value);
@@ -42,7 +43,7 @@ private:
     bool m_IsConsole;
     FILE* m_File;
     bool m_bLogFull;
-    bool m_bClosed;
+    bool m_bShutdown;
     // Guards the file state, so that threads logging their first lines at
     // the same moment open the file once.
     std::mutex m_FileLock;

@@ -3,8 +3,8 @@
 
 #include "FileLogHandler.h"
 
-// The process-wide logging singleton of one library. Never destroyed; its log
-// file is closed when the library is unloaded or the process ends.
+// The process-wide logging singleton of one library. Never destroyed, so the
+// log file stays open until the process ends.
 class Logger {
 public:
     static Logger& GetInstance();

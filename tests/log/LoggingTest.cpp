@@ -1,6 +1,7 @@
 // Logging through its real fixed paths, each case in a fresh child process
 // (the logger reads its configuration once, at its creation).
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <clocale>
@@ -282,6 +283,28 @@ TEST_F(Logging, FirstLinesFromTwoThreadsCreateOneLoggerAndStayWhole)
     for (const auto& line : lines) {
         ASSERT_TRUE(std::regex_match(line, shape)) << line;
     }
+}
+
+TEST_F(Logging, UnloadClosesTheFileAndDropsLaterLines)
+{
+    auto child = sandbox::RunInChild([] {
+        auto openFiles = [] {
+            int count = 0;
+            for (int fd = 0; fd < 1024; ++fd) {
+                count += fcntl(fd, F_GETFD) != -1;
+            }
+            return count;
+        };
+        Log(LEVEL_INFO, "before");
+        int withLog = openFiles();
+        Logger::GetInstance().GetFileHandler().Shutdown();
+        Log(LEVEL_INFO, "after");
+        return withLog - openFiles();
+    });
+    EXPECT_EQ(child.exitCode, 1);
+    auto lines = Lines(LogFile());
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(Message(lines[0]), "before");
 }
 
 }  // namespace

@@ -59,14 +59,14 @@ CimHostTool::CimHostTool(FILE* out, FILE* err) : out_(out), err_(err) {}
 
 std::string CimHostTool::Usage()
 {
-    return "usage: pnlmon-cimhost [--provider PATH] [--name NAME] [--namespace NS] [--json]\n"
+    return "usage: pnlmon-cimhost [--provider PATH] [--name NAME] [--namespace NS] [--json | --brief]\n"
            "                      [--fail-set-property N] [--fail-deliver] [--fail-attach]\n"
            "                      [--fail-new-thread] COMMAND\n"
            "commands:\n"
            "  ein                          enumerate instance names of QAV_Display\n"
            "  ei                           enumerate instances\n"
            "  gi DEVICEID                  get the instance with this DeviceID\n"
-           "  watch --interval S [--count N]\n"
+           "  watch --interval S [--count N] [--list-first]\n"
            "                               subscribe to CIM_InstCreation and CIM_InstDeletion,\n"
            "                               enumerate instances every S seconds and print each\n"
            "                               indication as it arrives, until SIGINT/SIGTERM or N requests\n"
@@ -76,6 +76,9 @@ std::string CimHostTool::Usage()
            "  --name NAME       provider name of the MI factories (default DisplayProvider)\n"
            "  --namespace NS    namespace of the requests (default root/cimv2)\n"
            "  --json            one JSON document per line instead of MOF-like text\n"
+           "  --brief           one line per instance and per indication\n"
+           "  --list-first      watch: list the instances before subscribing, so that only\n"
+           "                    later arrivals and departures are indicated\n"
            "  --fail-set-property N  the broker refuses the N-th setProperty\n"
            "  --fail-deliver    the broker refuses deliverIndication\n"
            "  --fail-attach     the broker refuses attachThread\n"
@@ -121,6 +124,10 @@ bool CimHostTool::parse(const std::vector<std::string>& args)
             if (!value(nameSpace_)) return false;
         } else if (a == "--json") {
             json_ = true;
+        } else if (a == "--brief") {
+            brief_ = true;
+        } else if (a == "--list-first") {
+            listFirst_ = true;
         } else if (a == "--fail-set-property") {
             long n = 0;
             if (!value(v) || !parseUnsigned(v, n) || n > 1000000) {
@@ -168,6 +175,10 @@ bool CimHostTool::parse(const std::vector<std::string>& args)
     if (command_ == "gi") {
         deviceId_ = positional[1];
     }
+    if (listFirst_ && command_ != "watch") {
+        std::fprintf(err_, "pnlmon-cimhost: --list-first belongs to watch\n");
+        return false;
+    }
     if (command_ == "watch" && interval_ <= 0) {
         std::fprintf(err_, "pnlmon-cimhost: watch needs --interval S\n");
         return false;
@@ -202,22 +213,44 @@ void CimHostTool::report(const std::string& what, const HostStatus& status)
     emit(line + "\n");
 }
 
+std::string CimHostTool::briefLine(const HostInstance& instance) const
+{
+    auto text = [&](const char* name) {
+        const HostValue* v = instance.find(name);
+        return v != nullptr ? v->text : std::string();
+    };
+    auto number = [&](const char* name) {
+        const HostValue* v = instance.find(name);
+        return v != nullptr ? std::to_string(v->uint) : std::string("?");
+    };
+    return text("DeviceID") + "  " + text("ManufacturerName") + " " + text("PhysicalDeviceName") + "-" +
+           text("ModelName") + "  firmware " + text("FirmwareRevision") + "  " + number("HorizontalResolution") +
+           "x" + number("VerticalResolution") + "@" + number("RefreshRate") + "Hz on " + text("CurrentVideoSource") +
+           "  " + number("HoursPoweredCount") + " h";
+}
+
 void CimHostTool::printIndication(const HostIndication& indication)
 {
     if (json_) {
         emit(nlohmann::json({{"indication", HostFormatter::Json(indication)}}).dump() + "\n");
         return;
     }
+    if (brief_) {
+        const HostValue* source = indication.instance.find("SourceInstance");
+        std::string what = source != nullptr && source->instance ? briefLine(*source->instance) : "(no SourceInstance)";
+        emit("indication " + indication.instance.className() + ": " + what + "\n");
+        return;
+    }
     emit("indication " + indication.instance.className() + " in " + indication.nameSpace + "\n" +
          HostFormatter::Mof(indication.instance));
 }
 
-int CimHostTool::commandInstances()
+int CimHostTool::commandInstances(const std::string& command)
 {
     RequestResult r;
-    if (command_ == "ein") {
+    if (command == "ein") {
         r = host_->enumerateInstanceNames(nameSpace_, kQavClass);
-    } else if (command_ == "ei") {
+    } else if (command == "ei") {
         r = host_->enumerateInstances(nameSpace_, kQavClass);
     } else {
         r = host_->getInstance(nameSpace_, kQavClass, "DeviceID", deviceId_);
@@ -226,8 +259,8 @@ int CimHostTool::commandInstances()
         std::fprintf(err_, "pnlmon-cimhost: warning: the provider did not call returnDone\n");
     }
     if (json_) {
-        nlohmann::json j = {{"request", command_}, {"status", HostFormatter::Json(r.status)}};
-        if (command_ == "ein") {
+        nlohmann::json j = {{"request", command}, {"status", HostFormatter::Json(r.status)}};
+        if (command == "ein") {
             j["paths"] = nlohmann::json::array();
             for (const auto& p : r.paths) {
                 j["paths"].push_back(HostFormatter::Json(p));
@@ -248,7 +281,7 @@ int CimHostTool::commandInstances()
             text += p.toString() + "\n";
         }
         for (const auto& i : r.instances) {
-            text += HostFormatter::Mof(i);
+            text += brief_ ? "  " + briefLine(i) + "\n" : HostFormatter::Mof(i);
         }
         emit(text);
         report("", r.status);
@@ -262,6 +295,14 @@ int CimHostTool::commandWatch()
     if (!loaded.ok()) {
         report("load indication MI", loaded);
         return kExitLoad;
+    }
+    if (listFirst_) {
+        // The first request gives the provider its picture of the attached
+        // monitors before anyone subscribes; only later changes are indicated.
+        int rc = commandInstances("ei");
+        if (rc != kExitOk) {
+            return rc;
+        }
     }
     host_->indications().setListener([this](const HostIndication& ind) { printIndication(ind); });
 
@@ -351,7 +392,7 @@ int CimHostTool::run(const std::vector<std::string>& args)
         report("load instance MI", loaded);
         return kExitLoad;
     }
-    int rc = command_ == "watch" ? commandWatch() : commandInstances();
+    int rc = command_ == "watch" ? commandWatch() : commandInstances(command_);
     host.unload();
     host_ = nullptr;
     return rc;

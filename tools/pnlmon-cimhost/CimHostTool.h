@@ -26,10 +26,11 @@ public:
 
 private:
     bool parse(const std::vector<std::string>& args);
-    int commandInstances();
+    int commandInstances(const std::string& command);
     int commandWatch();
     // Prints the status line and remembers a failure.
     void report(const std::string& what, const cimhost::HostStatus& status);
+    std::string briefLine(const cimhost::HostInstance& instance) const;
     void printIndication(const cimhost::HostIndication& indication);
     void emit(const std::string& text);
 
@@ -41,6 +42,8 @@ private:
     std::string name_ = "DisplayProvider";
     std::string nameSpace_ = "root/cimv2";
     bool json_ = false;
+    bool brief_ = false;     // one line per instance and per indication
+    bool listFirst_ = false; // watch: list the instances before subscribing
     std::string command_;
     std::string deviceId_;
     double interval_ = 0;
