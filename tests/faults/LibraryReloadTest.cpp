@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "Sandbox.h"
+#include "log.h"
 
 namespace {
 
@@ -39,11 +40,10 @@ TEST(LibraryReload, EachUnloadClosesTheLogFile)
         SCOPED_TRACE("load " + std::to_string(load));
         void* handle = dlopen(PNLMON_PROVIDER_PATH, RTLD_NOW | RTLD_LOCAL);
         ASSERT_NE(handle, nullptr) << dlerror();
-        // LogQuick(LOG_LEVEL, const char*), exported by the provider library.
-        using LogQuickFunction = void (*)(int, const char*);
-        auto logQuick = reinterpret_cast<LogQuickFunction>(dlsym(handle, "_Z8LogQuick9LOG_LEVELPKc"));
+        // The provider library exports LogQuick(LOG_LEVEL, const char*).
+        auto logQuick = reinterpret_cast<decltype(&LogQuick)>(dlsym(handle, "_Z8LogQuick9LOG_LEVELPKc"));
         ASSERT_NE(logQuick, nullptr);
-        logQuick(1, "LibraryReload - a line");
+        logQuick(LEVEL_ERROR, "LibraryReload - a line");
         EXPECT_EQ(OpenFilesNamed(log), 1);
         ASSERT_EQ(dlclose(handle), 0);
         // Really unloaded, so that the next load starts a logger of its own.
