@@ -28,6 +28,7 @@ struct Plugged {
     std::shared_ptr<MonitorFirmware> firmware;
     std::unique_ptr<UsbfsDevice> device;
     bool nodeBlocked = false;   // OpenFails: a folder stands in for the node
+    bool unconfigured = false;  // NoActiveConfig: sysfs bConfigurationValue reads 0
     bool removed = false;       // "remove" uevent sent and sysfs entry gone
 };
 
@@ -77,6 +78,24 @@ struct EmulatedBus::Impl {
             perror(("usbemu: cannot restore " + path).c_str());
         }
         monitor.nodeBlocked = false;
+    }
+
+    // libusb reads the active configuration from sysfs at every
+    // libusb_get_active_config_descriptor; 0 means "not configured".
+    void setConfigured(Plugged& monitor, bool configured)
+    {
+        if (monitor.unconfigured == !configured || monitor.removed) {
+            return;
+        }
+        std::string path = bed().rootDir() + monitor.syspath + "/bConfigurationValue";
+        FILE* file = fopen(path.c_str(), "w");
+        if (file == nullptr) {
+            perror(("usbemu: cannot write " + path).c_str());
+            return;
+        }
+        fputs(configured ? "1\n" : "0\n", file);
+        fclose(file);
+        monitor.unconfigured = !configured;
     }
 
     void removeFromSysfs(Plugged& monitor)
@@ -242,6 +261,7 @@ void EmulatedBus::setFault(const std::string& name, const Fault& fault)
     } else {
         impl->unblockNode(monitor);
     }
+    impl->setConfigured(monitor, fault.kind != FaultKind::NoActiveConfig);
 }
 
 void EmulatedBus::clearFault(const std::string& name)
@@ -251,6 +271,7 @@ void EmulatedBus::clearFault(const std::string& name)
     Plugged& monitor = impl->find(name);
     monitor.firmware->clearFault();
     impl->unblockNode(monitor);
+    impl->setConfigured(monitor, true);
 }
 
 std::vector<WireEvent> EmulatedBus::wire(const std::string& name)

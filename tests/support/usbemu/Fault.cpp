@@ -20,6 +20,7 @@ const KindName kKindNames[] = {
     {FaultKind::ReadTimeout, "ReadTimeout"},
     {FaultKind::ShortRead, "ShortRead"},
     {FaultKind::VanishMidExchange, "VanishMidExchange"},
+    {FaultKind::NoActiveConfig, "NoActiveConfig"},
 };
 
 }  // namespace

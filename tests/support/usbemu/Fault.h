@@ -21,6 +21,8 @@ enum class FaultKind {
     ReadTimeout,         // interrupt URB never answered (costs the caller's full timeout)
     ShortRead,           // interrupt URB answered with shortLength bytes
     VanishMidExchange,   // the monitor is unplugged right after accepting the SET_REPORT
+    NoActiveConfig,      // sysfs shows no active configuration (bConfigurationValue 0):
+                         // libusb_get_active_config_descriptor -> LIBUSB_ERROR_NOT_FOUND
 };
 
 struct Fault {
