@@ -3,7 +3,9 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
+#include <mutex>
 
 namespace {
 // Exactly five characters each; levels above LEVEL_TRACE have no text.
@@ -30,6 +32,28 @@ struct SecondText {
     char text[256];
 };
 thread_local SecondText t_second;
+
+// The process number, asked of the kernel once per process rather than once
+// per line (glibc makes getpid() a system call). A child made by fork()
+// forgets the parent's number and asks again.
+std::atomic<int32_t> g_processId{0};
+
+void ForgetProcessId()
+{
+    g_processId.store(0, std::memory_order_relaxed);
+}
+
+int32_t ProcessId()
+{
+    int32_t pid = g_processId.load(std::memory_order_relaxed);
+    if (pid == 0) {
+        static std::once_flag registered;
+        std::call_once(registered, []() { pthread_atfork(nullptr, nullptr, ForgetProcessId); });
+        pid = static_cast<int32_t>(getpid());
+        g_processId.store(pid, std::memory_order_relaxed);
+    }
+    return pid;
+}
 }  // namespace
 
 LogRecord::LogRecord(LOG_LEVEL level, std::string& message)
@@ -53,7 +77,7 @@ void LogRecord::Stamp()
     m_TimeStamp.timezone = 0;
     m_TimeStamp.dstflag = 0;
     m_ThreadID = static_cast<int32_t>(reinterpret_cast<uintptr_t>(reinterpret_cast<void*>(pthread_self())));
-    m_ProcessID = static_cast<int32_t>(getpid());
+    m_ProcessID = ProcessId();
 }
 
 void LogRecord::GetTimeString(std::string& out)

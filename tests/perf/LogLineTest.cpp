@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <pthread.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -97,5 +98,44 @@ TEST(LogLine, StampsReadAsFormattedAfreshAcrossSecondsThreadsAndZones)
         other.join();
         return first * 10 + second;
     });
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+}
+
+namespace {
+
+// True when a line stamped now carries this process's number.
+bool StampsOwnProcess()
+{
+    std::string message = "which process";
+    LogRecord record(LEVEL_DEBUG, message);
+    std::string line;
+    record.GetLogLine(line);
+    char expected[32];
+    snprintf(expected, sizeof(expected), "\tP[%08x] ", static_cast<unsigned>(getpid()));
+    return line.find(expected) != std::string::npos;
+}
+
+}  // namespace
+
+TEST(LogLine, AForkedChildStampsItsOwnProcessNumber)
+{
+    sandbox::ChildResult r = sandbox::RunInChild([]() {
+        if (!StampsOwnProcess() || !StampsOwnProcess()) {
+            return 1;
+        }
+        pid_t child = fork();
+        if (child == 0) {
+            _exit(StampsOwnProcess() ? 0 : 1);
+        }
+        int status = -1;
+        waitpid(child, &status, 0);
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            return 2;
+        }
+        return StampsOwnProcess() ? 0 : 3;
+    });
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    // In a PID namespace of its own a child is process 1.
+    r = sandbox::RunInPidNamespace([]() { return StampsOwnProcess() && getpid() == 1 ? 0 : 1; });
     EXPECT_EQ(r.exitCode, 0) << r.err;
 }
