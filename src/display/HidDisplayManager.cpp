@@ -2,6 +2,8 @@
 
 #include <cassert>
 #include <cstdint>
+#include <iterator>
+#include <utility>
 
 #include "FlashAware.h"
 #include "log.h"
@@ -56,7 +58,8 @@ DISPLAY_CODE HidDisplayManager::getDisplayInformationList(DisplayInformationList
     display_list_t records;
     DISPLAY_CODE code = updateDisplays(records);
     if (code == DSP_OK) {
-        list.insert(list.end(), records.begin(), records.end());
+        // The records were built for the caller: handed over, not copied.
+        list.insert(list.end(), std::make_move_iterator(records.begin()), std::make_move_iterator(records.end()));
     }
     Log(LEVEL_TRACE, "HidDisplayManager::getDisplayInformationList exit - dspcode=0x%x", code);
     return code;
@@ -105,6 +108,6 @@ void HidDisplayManager::buildDisplayInformationList(display_list_t& list)
         }
         DisplayInformation info;
         display->buildDeviceInformation(info);
-        list.push_back(info);
+        list.push_back(std::move(info));
     }
 }

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "HidIo.h"
+#include "Logger.h"
 #include "log.h"
 
 namespace {
@@ -203,20 +204,29 @@ void QavHidDisplay::dumpBytes(const unsigned char* bytes, int len, const char* s
     if (bytes == nullptr || len <= 0) {
         return;
     }
+    // The dump is only formatted when its lines will be written.
+    if (static_cast<int>(Logger::GetInstance().GetHandler().GetLevel()) < static_cast<int>(LEVEL_DEBUG)) {
+        return;
+    }
     Log(LEVEL_DEBUG, "%s:", str != nullptr ? str : "");
-    std::string line;
-    char group[8];
+    // Eight bytes a line, each as two lower-case hex digits and a blank.
+    static const char kHex[] = "0123456789abcdef";
+    char line[8 * 3 + 1];
+    int used = 0;
     for (int i = 0; i < len; ++i) {
-        snprintf(group, sizeof(group), "%02x ", bytes[i]);
-        line += group;
+        line[used++] = kHex[bytes[i] >> 4];
+        line[used++] = kHex[bytes[i] & 0x0f];
+        line[used++] = ' ';
         if (i % 8 == 7) {
-            Log(LEVEL_DEBUG, "%s", line.c_str());
-            line.clear();
+            line[used] = '\0';
+            LogQuick(LEVEL_DEBUG, line);
+            used = 0;
         }
     }
     // A trailing partial line is logged too, so no byte goes unseen.
-    if (!line.empty()) {
-        Log(LEVEL_DEBUG, "%s", line.c_str());
+    if (used > 0) {
+        line[used] = '\0';
+        LogQuick(LEVEL_DEBUG, line);
     }
 }
 

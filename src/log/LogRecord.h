@@ -20,6 +20,7 @@ struct LogTimeStamp {
 class LogRecord {
 public:
     LogRecord(LOG_LEVEL level, std::string& message);
+    LogRecord(LOG_LEVEL level, const char* message);
     virtual ~LogRecord() {}
 
     // The whole line: time, process, thread, level, message, CR LF.
@@ -28,6 +29,7 @@ public:
     LOG_LEVEL GetLevel() const { return m_Level; }
 
 private:
+    void Stamp();
     void GetTimeString(std::string& out);
     void GetPidString(std::string& out);
     void GetTidString(std::string& out);

@@ -13,8 +13,7 @@ const size_t kMessageBufferSize = 4096;
 
 void Submit(LOG_LEVEL level, const char* text)
 {
-    std::string message(text);
-    LogRecord record(level, message);
+    LogRecord record(level, text);
     Logger::GetInstance().GetHandler().Log(record);
 }
 
