@@ -8,8 +8,9 @@
 
 struct Watchdog::State {
     std::mutex mutex;
-    std::condition_variable disarmed;
+    std::condition_variable changed;
     bool done = false;
+    unsigned long kicks = 0;
     std::thread thread;
 };
 
@@ -18,11 +19,15 @@ Watchdog::Watchdog(std::chrono::seconds limit, std::string what) : state_(new St
     State* state = state_;
     state->thread = std::thread([state, limit, what] {
         std::unique_lock<std::mutex> lock(state->mutex);
-        if (!state->disarmed.wait_for(lock, limit, [state] { return state->done; })) {
-            fprintf(stderr, "WATCHDOG: %s did not finish within %lld s (deadlock?)\n", what.c_str(),
-                    static_cast<long long>(limit.count()));
-            fflush(stderr);
-            std::abort();
+        while (!state->done) {
+            unsigned long seen = state->kicks;
+            if (!state->changed.wait_for(lock, limit,
+                                         [state, seen] { return state->done || state->kicks != seen; })) {
+                fprintf(stderr, "WATCHDOG: %s made no progress for %lld s (deadlock?)\n", what.c_str(),
+                        static_cast<long long>(limit.count()));
+                fflush(stderr);
+                std::abort();
+            }
         }
     });
 }
@@ -33,7 +38,16 @@ Watchdog::~Watchdog()
         std::lock_guard<std::mutex> lock(state_->mutex);
         state_->done = true;
     }
-    state_->disarmed.notify_all();
+    state_->changed.notify_all();
     state_->thread.join();
     delete state_;
+}
+
+void Watchdog::kick()
+{
+    {
+        std::lock_guard<std::mutex> lock(state_->mutex);
+        ++state_->kicks;
+    }
+    state_->changed.notify_all();
 }

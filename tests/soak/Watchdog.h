@@ -1,5 +1,5 @@
-// Aborts the process with a message when it is not disarmed in time, so a
-// deadlock fails the test instead of hanging it.
+// Aborts the process with a message when no progress is reported for a
+// while, so a deadlock fails the test instead of hanging it.
 #pragma once
 
 #include <chrono>
@@ -7,10 +7,14 @@
 
 class Watchdog {
 public:
+    // Fires when `limit` passes without a kick() (or, without kicks, after
+    // `limit` from construction).
     Watchdog(std::chrono::seconds limit, std::string what);
     ~Watchdog();  // disarms
     Watchdog(const Watchdog&) = delete;
     Watchdog& operator=(const Watchdog&) = delete;
+
+    void kick();
 
 private:
     struct State;
