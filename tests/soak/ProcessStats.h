@@ -8,8 +8,12 @@ class ProcessStats {
 public:
     // VmRSS from /proc/self/status in KiB, -1 when it cannot be read.
     static long residentKiB();
-    // Entries of /proc/self/fd (the directory's own descriptor not counted).
-    static int openDescriptors();
+    // Entries of /proc/self/fd (the directory's own descriptor not counted),
+    // leaving out those whose target starts with `ignoredPrefix` (if given).
+    static int openDescriptors(const std::string& ignoredPrefix = std::string());
+    // Bytes of heap in live allocations, summed over every malloc arena
+    // (from malloc_info), -1 when it cannot be read.
+    static long heapInUseBytes();
     // Returns freed heap memory to the system, so that resident-size
     // comparisons see leaks rather than allocator caching.
     static void trimHeap();
