@@ -74,6 +74,9 @@ class BadInputTest : public testing::Test {
 protected:
     void SetUp() override
     {
+        if (!ServedProcess::ForkSupported()) {
+            GTEST_SKIP() << "one process per configuration cannot run under ThreadSanitizer";
+        }
         sandbox::ResetSystemFolders();
         EmulatedBus::instance().plug(SoakMonitor::spec(0));
         EmulatedBus::instance().plug(SoakMonitor::spec(1));

@@ -63,6 +63,9 @@ class LoggingStressTest : public testing::Test {
 protected:
     void SetUp() override
     {
+        if (!ServedProcess::ForkSupported()) {
+            GTEST_SKIP() << "one process per configuration cannot run under ThreadSanitizer";
+        }
         sandbox::ResetSystemFolders();
         EmulatedBus::instance().plug(SoakMonitor::spec(0));
         EmulatedBus::instance().plug(SoakMonitor::spec(1));

@@ -6,6 +6,23 @@
 
 #include "Sandbox.h"
 
+#if defined(__SANITIZE_THREAD__)
+#define PNLMON_SOAK_TSAN 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define PNLMON_SOAK_TSAN 1
+#endif
+#endif
+
+bool ServedProcess::ForkSupported()
+{
+#ifdef PNLMON_SOAK_TSAN
+    return false;
+#else
+    return true;
+#endif
+}
+
 void ServedProcess::expect(bool ok, const std::string& what)
 {
     if (!ok) {
@@ -68,6 +85,12 @@ ServedProcess::Outcome ServedProcess::Run(const std::function<void(ServedProcess
         if (line.compare(0, 7, "CHECK: ") == 0) {
             outcome.checks += line + "\n";
         }
+    }
+    // A child that failed for another reason (a sanitizer report, an abort)
+    // shows the end of what it wrote.
+    if (outcome.failures != 0 && outcome.checks.empty()) {
+        const size_t keep = 4000;
+        outcome.checks = child.err.size() > keep ? child.err.substr(child.err.size() - keep) : child.err;
     }
     return outcome;
 }

@@ -28,6 +28,11 @@ public:
     // statuses, counts and keys as the bus says.
     void expectServes(const std::vector<std::string>& ids, const std::string& when);
 
+    // False in ThreadSanitizer builds: TSan cannot start threads in the
+    // child of a process that already runs threads (the emulated bus does),
+    // so these one-process-per-configuration tests are skipped there.
+    static bool ForkSupported();
+
     // Forks, runs body with a loaded host, unloads it, and reports.
     static Outcome Run(const std::function<void(ServedProcess&)>& body);
 
