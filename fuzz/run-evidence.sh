@@ -49,8 +49,14 @@ for target in "${targets[@]}"; do
   mkdir -p "$out/corpus-$target"
   echo "== $target: $runs runs, log level $level, ${extra[*]:-}" | tee "$out/$target.log"
   start=$(date +%s)
+  status=0
   PNLMON_FUZZ_LOG_LEVEL=$level "$build/fuzz/decoders/fuzz_$target" -runs="$runs" \
     -print_final_stats=1 -artifact_prefix="$out/" "${extra[@]}" \
-    "$out/corpus-$target" "${seeds[@]}" >>"$out/$target.log" 2>&1
-  echo "== $target: exit $? after $(( $(date +%s) - start )) s" | tee -a "$out/$target.log"
+    "$out/corpus-$target" "${seeds[@]}" >>"$out/$target.log" 2>&1 || status=$?
+  echo "== $target: exit $status after $(( $(date +%s) - start )) s" | tee -a "$out/$target.log"
+  if [ $status -ne 0 ]; then
+    tail -40 "$out/$target.log"
+    failed=1
+  fi
 done
+exit ${failed:-0}
