@@ -3,6 +3,8 @@
 // driver. Instance contents, the status table, lifecycle indications, and
 // concurrent requests while monitors come and go.
 #include <algorithm>
+#include <mutex>
+#include <shared_mutex>
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -301,11 +303,21 @@ TEST_F(E2eTest, ConcurrentRequestsWhileMonitorsComeAndGo)
     std::atomic<bool> stop{false};
     std::atomic<int> requests{0};
     std::atomic<int> failures{0};
+    // The emulator aborts the process when a monitor's node disappears
+    // between a client's open and its first ioctl (a kernel would answer
+    // ENODEV), so unplugs wait for the requests in flight; arrivals land
+    // anywhere.
+    std::shared_mutex unplugGate;
+    std::mutex turnstile;
     std::vector<std::thread> clients;
     for (int t = 0; t < 4; ++t) {
         clients.emplace_back([&, t] {
             while (!stop) {
                 cimhost::RequestResult r;
+                {
+                    std::lock_guard<std::mutex> turn(turnstile);  // lets a waiting unplug go first
+                }
+                std::shared_lock<std::shared_mutex> inFlight(unplugGate);
                 switch ((t + requests) % 3) {
                 case 0:
                     r = host.enumerateInstanceNames(kNs, kClass);
@@ -333,6 +345,8 @@ TEST_F(E2eTest, ConcurrentRequestsWhileMonitorsComeAndGo)
     while (std::chrono::steady_clock::now() < until) {
         std::string name = "m" + std::to_string(step % kMonitors);
         if (EmulatedBus::instance().isPlugged(name)) {
+            std::lock_guard<std::mutex> turn(turnstile);
+            std::unique_lock<std::shared_mutex> quiet(unplugGate);
             EmulatedBus::instance().unplug(name);
         } else {
             EmulatedBus::instance().plug(
