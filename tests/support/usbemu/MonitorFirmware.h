@@ -25,7 +25,7 @@ class MonitorFirmware {
 public:
     explicit MonitorFirmware(const MonitorSpec& spec);
 
-    // The specification with its empty answers filled in with the defaults.
+    // The monitor description with its empty answers filled in with the defaults.
     const MonitorSpec& spec() const { return monitor; }
 
     // usbfs requests. Each returns 0, or the errno the ioctl fails with.
