@@ -1,6 +1,7 @@
 #include "ArgsObject.h"
 
 #include "CmpiValueCodec.h"
+#include "NamedValues.h"
 #include "HostBroker.h"
 #include "ObjectRegistry.h"
 #include "StringObject.h"
@@ -68,21 +69,6 @@ CMPIStatus addArg(const CMPIArgs* a, const char* name, const CMPIValue* value, C
     }
 }
 
-CMPIData argData(ArgsObject* obj, const HostValue* v, CMPIStatus* rc)
-{
-    if (v == nullptr) {
-        SetStatus(rc, CMPI_RC_ERR_NO_SUCH_PROPERTY);
-        return MakeData(CMPI_null, CMPI_notFound | CMPI_nullValue);
-    }
-    try {
-        CMPIData d = CmpiValueCodec::Write(obj->broker(), *v);
-        SetStatus(rc, CMPI_RC_OK);
-        return d;
-    } catch (...) {
-        SetStatus(rc, CMPI_RC_ERR_FAILED);
-        return MakeData(CMPI_null, CMPI_badValue);
-    }
-}
 
 CMPIData getArg(const CMPIArgs* a, const char* name, CMPIStatus* rc)
 {
@@ -91,12 +77,7 @@ CMPIData getArg(const CMPIArgs* a, const char* name, CMPIStatus* rc)
         SetStatus(rc, obj ? CMPI_RC_ERR_INVALID_PARAMETER : CMPI_RC_ERR_INVALID_HANDLE);
         return MakeData(CMPI_null, CMPI_badValue);
     }
-    for (const auto& e : obj->args) {
-        if (strcasecmp(e.first.c_str(), name) == 0) {
-            return argData(obj, &e.second, rc);
-        }
-    }
-    return argData(obj, nullptr, rc);
+    return NamedValues::Data(obj->broker(), NamedValues::Find(obj->args, name), rc);
 }
 
 CMPIData getArgAt(const CMPIArgs* a, unsigned int index, CMPIString** name, CMPIStatus* rc)
@@ -106,21 +87,7 @@ CMPIData getArgAt(const CMPIArgs* a, unsigned int index, CMPIString** name, CMPI
         SetStatus(rc, CMPI_RC_ERR_INVALID_HANDLE);
         return MakeData(CMPI_null, CMPI_badValue);
     }
-    if (index >= obj->args.size()) {
-        if (name != nullptr) {
-            *name = nullptr;
-        }
-        return argData(obj, nullptr, rc);
-    }
-    try {
-        if (name != nullptr) {
-            *name = StringObject::Make(obj->broker(), obj->args[index].first);
-        }
-    } catch (...) {
-        SetStatus(rc, CMPI_RC_ERR_FAILED);
-        return MakeData(CMPI_null, CMPI_badValue);
-    }
-    return argData(obj, &obj->args[index].second, rc);
+    return NamedValues::At(obj->broker(), obj->args, index, name, rc);
 }
 
 unsigned int getArgCount(const CMPIArgs* a, CMPIStatus* rc)

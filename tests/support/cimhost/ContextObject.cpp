@@ -1,6 +1,7 @@
 #include "ContextObject.h"
 
 #include "CmpiValueCodec.h"
+#include "NamedValues.h"
 #include "HostBroker.h"
 #include "ObjectRegistry.h"
 #include "StringObject.h"
@@ -34,21 +35,6 @@ CMPIContext* clone(const CMPIContext* c, CMPIStatus* rc)
     }
 }
 
-CMPIData entryData(ContextObject* obj, const HostValue* v, CMPIStatus* rc)
-{
-    if (v == nullptr) {
-        SetStatus(rc, CMPI_RC_ERR_NO_SUCH_PROPERTY);
-        return MakeData(CMPI_null, CMPI_notFound | CMPI_nullValue);
-    }
-    try {
-        CMPIData d = CmpiValueCodec::Write(obj->broker(), *v);
-        SetStatus(rc, CMPI_RC_OK);
-        return d;
-    } catch (...) {
-        SetStatus(rc, CMPI_RC_ERR_FAILED);
-        return MakeData(CMPI_null, CMPI_badValue);
-    }
-}
 
 CMPIData getEntry(const CMPIContext* c, const char* name, CMPIStatus* rc)
 {
@@ -57,12 +43,7 @@ CMPIData getEntry(const CMPIContext* c, const char* name, CMPIStatus* rc)
         SetStatus(rc, obj ? CMPI_RC_ERR_INVALID_PARAMETER : CMPI_RC_ERR_INVALID_HANDLE);
         return MakeData(CMPI_null, CMPI_badValue);
     }
-    for (const auto& e : obj->entries) {
-        if (strcasecmp(e.first.c_str(), name) == 0) {
-            return entryData(obj, &e.second, rc);
-        }
-    }
-    return entryData(obj, nullptr, rc);
+    return NamedValues::Data(obj->broker(), NamedValues::Find(obj->entries, name), rc);
 }
 
 CMPIData getEntryAt(const CMPIContext* c, unsigned int index, CMPIString** name, CMPIStatus* rc)
@@ -72,21 +53,7 @@ CMPIData getEntryAt(const CMPIContext* c, unsigned int index, CMPIString** name,
         SetStatus(rc, CMPI_RC_ERR_INVALID_HANDLE);
         return MakeData(CMPI_null, CMPI_badValue);
     }
-    if (index >= obj->entries.size()) {
-        if (name != nullptr) {
-            *name = nullptr;
-        }
-        return entryData(obj, nullptr, rc);
-    }
-    try {
-        if (name != nullptr) {
-            *name = StringObject::Make(obj->broker(), obj->entries[index].first);
-        }
-    } catch (...) {
-        SetStatus(rc, CMPI_RC_ERR_FAILED);
-        return MakeData(CMPI_null, CMPI_badValue);
-    }
-    return entryData(obj, &obj->entries[index].second, rc);
+    return NamedValues::At(obj->broker(), obj->entries, index, name, rc);
 }
 
 unsigned int getEntryCount(const CMPIContext* c, CMPIStatus* rc)

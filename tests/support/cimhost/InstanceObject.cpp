@@ -1,6 +1,7 @@
 #include "InstanceObject.h"
 
 #include "CmpiValueCodec.h"
+#include "NamedValues.h"
 #include "HostBroker.h"
 #include "ObjectPathObject.h"
 #include "ObjectRegistry.h"
@@ -34,21 +35,6 @@ CMPIInstance* clone(const CMPIInstance* i, CMPIStatus* rc)
     }
 }
 
-CMPIData dataOf(InstanceObject* obj, const HostValue* v, CMPIStatus* rc)
-{
-    if (v == nullptr) {
-        SetStatus(rc, CMPI_RC_ERR_NO_SUCH_PROPERTY);
-        return MakeData(CMPI_null, CMPI_notFound | CMPI_nullValue);
-    }
-    try {
-        CMPIData d = CmpiValueCodec::Write(obj->broker(), *v);
-        SetStatus(rc, CMPI_RC_OK);
-        return d;
-    } catch (...) {
-        SetStatus(rc, CMPI_RC_ERR_FAILED);
-        return MakeData(CMPI_null, CMPI_badValue);
-    }
-}
 
 CMPIData getProperty(const CMPIInstance* i, const char* name, CMPIStatus* rc)
 {
@@ -57,7 +43,7 @@ CMPIData getProperty(const CMPIInstance* i, const char* name, CMPIStatus* rc)
         SetStatus(rc, obj ? CMPI_RC_ERR_INVALID_PARAMETER : CMPI_RC_ERR_INVALID_HANDLE);
         return MakeData(CMPI_null, CMPI_badValue);
     }
-    return dataOf(obj, obj->model.find(name), rc);
+    return NamedValues::Data(obj->broker(), obj->model.find(name), rc);
 }
 
 CMPIData getPropertyAt(const CMPIInstance* i, unsigned int index, CMPIString** name, CMPIStatus* rc)
@@ -67,22 +53,7 @@ CMPIData getPropertyAt(const CMPIInstance* i, unsigned int index, CMPIString** n
         SetStatus(rc, CMPI_RC_ERR_INVALID_HANDLE);
         return MakeData(CMPI_null, CMPI_badValue);
     }
-    if (index >= obj->model.properties.size()) {
-        if (name != nullptr) {
-            *name = nullptr;
-        }
-        return dataOf(obj, nullptr, rc);
-    }
-    const auto& p = obj->model.properties[index];
-    try {
-        if (name != nullptr) {
-            *name = StringObject::Make(obj->broker(), p.first);
-        }
-    } catch (...) {
-        SetStatus(rc, CMPI_RC_ERR_FAILED);
-        return MakeData(CMPI_null, CMPI_badValue);
-    }
-    return dataOf(obj, &p.second, rc);
+    return NamedValues::At(obj->broker(), obj->model.properties, index, name, rc);
 }
 
 unsigned int getPropertyCount(const CMPIInstance* i, CMPIStatus* rc)

@@ -1,6 +1,7 @@
 #include "ObjectPathObject.h"
 
 #include "CmpiValueCodec.h"
+#include "NamedValues.h"
 #include "HostBroker.h"
 #include "ObjectRegistry.h"
 #include "StringObject.h"
@@ -115,22 +116,6 @@ CMPIStatus addKey(CMPIObjectPath* op, const char* name, const CMPIValue* value, 
     }
 }
 
-CMPIData keyData(ObjectPathObject* obj, const HostValue* v, CMPIStatus* rc)
-{
-    if (v == nullptr) {
-        SetStatus(rc, CMPI_RC_ERR_NOT_FOUND);
-        return MakeData(CMPI_null, CMPI_notFound | CMPI_nullValue);
-    }
-    try {
-        CMPIData d = CmpiValueCodec::Write(obj->broker(), *v);
-        d.state = static_cast<CMPIValueState>(d.state | CMPI_keyValue);
-        SetStatus(rc, CMPI_RC_OK);
-        return d;
-    } catch (...) {
-        SetStatus(rc, CMPI_RC_ERR_FAILED);
-        return MakeData(CMPI_null, CMPI_badValue);
-    }
-}
 
 CMPIData getKey(const CMPIObjectPath* op, const char* name, CMPIStatus* rc)
 {
@@ -139,7 +124,7 @@ CMPIData getKey(const CMPIObjectPath* op, const char* name, CMPIStatus* rc)
         SetStatus(rc, obj ? CMPI_RC_ERR_INVALID_PARAMETER : CMPI_RC_ERR_INVALID_HANDLE);
         return MakeData(CMPI_null, CMPI_badValue);
     }
-    return keyData(obj, obj->model.findKey(name), rc);
+    return NamedValues::Data(obj->broker(), obj->model.findKey(name), rc, CMPI_RC_ERR_NOT_FOUND, CMPI_keyValue);
 }
 
 CMPIData getKeyAt(const CMPIObjectPath* op, unsigned int index, CMPIString** name, CMPIStatus* rc)
@@ -149,22 +134,7 @@ CMPIData getKeyAt(const CMPIObjectPath* op, unsigned int index, CMPIString** nam
         SetStatus(rc, CMPI_RC_ERR_INVALID_HANDLE);
         return MakeData(CMPI_null, CMPI_badValue);
     }
-    if (index >= obj->model.keys.size()) {
-        if (name != nullptr) {
-            *name = nullptr;
-        }
-        return keyData(obj, nullptr, rc);
-    }
-    const auto& k = obj->model.keys[index];
-    try {
-        if (name != nullptr) {
-            *name = StringObject::Make(obj->broker(), k.first);
-        }
-    } catch (...) {
-        SetStatus(rc, CMPI_RC_ERR_FAILED);
-        return MakeData(CMPI_null, CMPI_badValue);
-    }
-    return keyData(obj, &k.second, rc);
+    return NamedValues::At(obj->broker(), obj->model.keys, index, name, rc, CMPI_RC_ERR_NOT_FOUND, CMPI_keyValue);
 }
 
 unsigned int getKeyCount(const CMPIObjectPath* op, CMPIStatus* rc)
