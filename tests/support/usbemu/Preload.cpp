@@ -1,6 +1,8 @@
 #include "Preload.h"
 
+#include <fcntl.h>
 #include <link.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -91,6 +93,29 @@ void SetEmulatorEnvironment()
 }
 
 }  // namespace
+
+bool DeepenUeventQueues(int depth, std::string* error)
+{
+    if (unshare(CLONE_NEWNET) != 0) {
+        *error = std::string("unshare(CLONE_NEWNET): ") + strerror(errno);
+        return false;
+    }
+    const char path[] = "/proc/sys/net/unix/max_dgram_qlen";
+    int fd = open(path, O_WRONLY | O_CLOEXEC);
+    if (fd < 0) {
+        *error = std::string("open ") + path + ": " + strerror(errno);
+        return false;
+    }
+    std::string value = std::to_string(depth) + "\n";
+    bool written = write(fd, value.data(), value.size()) == static_cast<ssize_t>(value.size());
+    int saved = errno;
+    close(fd);
+    if (!written) {
+        *error = std::string("write ") + path + ": " + strerror(saved);
+        return false;
+    }
+    return true;
+}
 
 bool PreloadActive()
 {

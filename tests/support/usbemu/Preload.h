@@ -32,6 +32,16 @@ std::string SharedSanitizerRuntime();
 // the build put it; empty when none exists.
 std::string NlFixLibrary();
 
+// umockdev aborts the process that emulates the monitors as soon as one
+// receiving uevent socket is full, and a Unix datagram socket queues only
+// net.unix.max_dgram_qlen messages (10 by default): a consumer whose event
+// thread falls that many uevents behind, as on a loaded machine, kills the
+// emulator. This moves the process into a private network namespace whose
+// queues hold `depth` messages; sockets created afterwards, here and in
+// children, get it. The emulator's sockets are pathname Unix sockets, which
+// work across network namespaces. Needs root; false with a reason otherwise.
+bool DeepenUeventQueues(int depth, std::string* error);
+
 }  // namespace usbemu
 
 #endif

@@ -1,6 +1,7 @@
 // main() for test binaries that use the emulated monitors: the umockdev
-// preload, the private namespaces (system folders, PIDs), the testbed on the
-// private tmpfs, then the tests.
+// preload, the private namespaces (system folders, PIDs, and a network
+// namespace with deep uevent queues), the testbed on the private tmpfs, then
+// the tests.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -9,7 +10,13 @@
 #include <string>
 
 #include "EmulatedBus.h"
+#include "Preload.h"
 #include "Sandbox.h"
+
+namespace {
+// Far more uevents than the churn tests ever leave unread.
+const int kUeventQueueDepth = 4096;
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -17,6 +24,10 @@ int main(int argc, char** argv)
     std::string error;
     if (!sandbox::Enter(&error, /*ownPids=*/true)) {
         fprintf(stderr, "cannot enter the private namespaces: %s\n", error.c_str());
+        return 1;
+    }
+    if (!usbemu::DeepenUeventQueues(kUeventQueueDepth, &error)) {
+        fprintf(stderr, "cannot deepen the uevent queues: %s\n", error.c_str());
         return 1;
     }
     // A short folder: the testbed's socket paths must stay below 108 bytes.
