@@ -60,21 +60,31 @@ void ServedProcess::expectServes(const std::vector<std::string>& ids, const std:
            when + ": getInstance of an absent monitor " + cimhost::CimHost::RcName(none.status.rc));
 }
 
+int ServedProcess::Serve(const std::function<void(ServedProcess&)>& body)
+{
+    ServedProcess process;
+    cimhost::CimHost host;
+    process.host_ = &host;
+    std::string error;
+    if (!host.load(PNLMON_PROVIDER_PATH, &error)) {
+        process.expect(false, "load: " + error);
+        return process.failures_;
+    }
+    body(process);
+    process.expect(host.unload(), "unload: provider threads did not end");
+    return process.failures_;
+}
+
+ServedProcess::Outcome ServedProcess::RunHere(const std::function<void(ServedProcess&)>& body)
+{
+    Outcome outcome;
+    outcome.failures = Serve(body);
+    return outcome;
+}
+
 ServedProcess::Outcome ServedProcess::Run(const std::function<void(ServedProcess&)>& body)
 {
-    sandbox::ChildResult child = sandbox::RunInChild([&body] {
-        ServedProcess process;
-        cimhost::CimHost host;
-        process.host_ = &host;
-        std::string error;
-        if (!host.load(PNLMON_PROVIDER_PATH, &error)) {
-            process.expect(false, "load: " + error);
-            return process.failures_;
-        }
-        body(process);
-        process.expect(host.unload(), "unload: provider threads did not end");
-        return process.failures_;
-    });
+    sandbox::ChildResult child = sandbox::RunInChild([&body] { return Serve(body); });
     Outcome outcome;
     outcome.failures = child.exitCode;
     outcome.signal = child.signal;

@@ -1,6 +1,8 @@
-// One configuration, one process: runs a body in a forked child (fresh
-// logger and driver configuration singletons, which read their files once)
-// that loads the provider into the embedded CIMOM host. The body records
+// The provider in a process of its own: runs a body in a forked child that
+// loads the provider into the embedded CIMOM host. The child has fresh
+// logger and driver configuration singletons (they read their files once),
+// so each configuration gets one; and its memory holds the host, provider
+// and driver without the emulated bus, which stays in the parent. The body records
 // failed checks; the child's exit code is their number, and each one is
 // printed on standard error as a "CHECK: " line for the parent to show.
 #pragma once
@@ -35,8 +37,13 @@ public:
 
     // Forks, runs body with a loaded host, unloads it, and reports.
     static Outcome Run(const std::function<void(ServedProcess&)>& body);
+    // The same in this process, for builds without ForkSupported(): failed
+    // checks are still counted and printed, output is not captured.
+    static Outcome RunHere(const std::function<void(ServedProcess&)>& body);
 
 private:
+    static int Serve(const std::function<void(ServedProcess&)>& body);
+
     cimhost::CimHost* host_ = nullptr;
     int failures_ = 0;
 };
