@@ -30,6 +30,7 @@
 #include <cstdlib>
 #include <exception>
 #include <functional>
+#include <future>
 #include <map>
 #include <set>
 #include <stdexcept>
@@ -155,7 +156,16 @@ public:
         if (pipe2(requests_, O_CLOEXEC) != 0 || pipe2(replies_, O_CLOEXEC) != 0) {
             throw std::runtime_error("pipe2 failed");
         }
-        server_ = std::thread([this] { serve(); });
+        // The child is forked right after this: the new thread must be done
+        // starting (a sanitizer's allocator locked by a thread in mid-start
+        // at the fork stays locked in the child for good).
+        std::promise<void> started;
+        std::future<void> up = started.get_future();
+        server_ = std::thread([this, &started] {
+            started.set_value();
+            serve();
+        });
+        up.wait();
     }
     ~BusControl()
     {
