@@ -13,11 +13,6 @@ namespace cimhost {
 
 namespace {
 
-CMPIStatus release(CMPIArgs* a)
-{
-    return MakeStatus(ObjectRegistry::instance().release(a) ? CMPI_RC_OK : CMPI_RC_ERR_INVALID_HANDLE);
-}
-
 CMPIArgs* clone(const CMPIArgs* a, CMPIStatus* rc)
 {
     ArgsObject* obj = ArgsObject::From(a);
@@ -70,34 +65,12 @@ CMPIStatus addArg(const CMPIArgs* a, const char* name, const CMPIValue* value, C
 }
 
 
-CMPIData getArg(const CMPIArgs* a, const char* name, CMPIStatus* rc)
-{
-    ArgsObject* obj = ArgsObject::From(a);
-    if (obj == nullptr || name == nullptr) {
-        SetStatus(rc, obj ? CMPI_RC_ERR_INVALID_PARAMETER : CMPI_RC_ERR_INVALID_HANDLE);
-        return MakeData(CMPI_null, CMPI_badValue);
-    }
-    return NamedValues::Data(obj->broker(), NamedValues::Find(obj->args, name), rc);
-}
 
-CMPIData getArgAt(const CMPIArgs* a, unsigned int index, CMPIString** name, CMPIStatus* rc)
-{
-    ArgsObject* obj = ArgsObject::From(a);
-    if (obj == nullptr) {
-        SetStatus(rc, CMPI_RC_ERR_INVALID_HANDLE);
-        return MakeData(CMPI_null, CMPI_badValue);
-    }
-    return NamedValues::At(obj->broker(), obj->args, index, name, rc);
-}
-
-unsigned int getArgCount(const CMPIArgs* a, CMPIStatus* rc)
-{
-    ArgsObject* obj = ArgsObject::From(a);
-    SetStatus(rc, obj ? CMPI_RC_OK : CMPI_RC_ERR_INVALID_HANDLE);
-    return obj ? static_cast<unsigned int>(obj->args.size()) : 0;
-}
-
-CMPIArgsFT table = {1, release, clone, addArg, getArg, getArgAt, getArgCount};
+CMPIArgsFT table = {1, ReleaseHandle<CMPIArgs>, clone,
+    addArg,
+    NamedValues::Get<ArgsObject, CMPIArgs, &ArgsObject::args>,
+    NamedValues::GetAt<ArgsObject, CMPIArgs, &ArgsObject::args>,
+    NamedValues::Count<ArgsObject, CMPIArgs, &ArgsObject::args>};
 
 } // namespace
 

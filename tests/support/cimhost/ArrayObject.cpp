@@ -10,11 +10,6 @@ namespace cimhost {
 
 namespace {
 
-CMPIStatus release(CMPIArray* a)
-{
-    return MakeStatus(ObjectRegistry::instance().release(a) ? CMPI_RC_OK : CMPI_RC_ERR_INVALID_HANDLE);
-}
-
 CMPIArray* clone(const CMPIArray* a, CMPIStatus* rc)
 {
     ArrayObject* obj = ArrayObject::From(a);
@@ -97,7 +92,7 @@ CMPIStatus setElementAt(CMPIArray* a, CMPICount index, const CMPIValue* value, C
     }
 }
 
-CMPIArrayFT table = {1, release, clone, getSize, getSimpleType, getElementAt, setElementAt};
+CMPIArrayFT table = {1, ReleaseHandle<CMPIArray>, clone, getSize, getSimpleType, getElementAt, setElementAt};
 
 } // namespace
 

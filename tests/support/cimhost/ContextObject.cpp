@@ -13,11 +13,6 @@ namespace cimhost {
 
 namespace {
 
-CMPIStatus release(CMPIContext* c)
-{
-    return MakeStatus(ObjectRegistry::instance().release(c) ? CMPI_RC_OK : CMPI_RC_ERR_INVALID_HANDLE);
-}
-
 CMPIContext* clone(const CMPIContext* c, CMPIStatus* rc)
 {
     ContextObject* obj = ContextObject::From(c);
@@ -36,32 +31,6 @@ CMPIContext* clone(const CMPIContext* c, CMPIStatus* rc)
 }
 
 
-CMPIData getEntry(const CMPIContext* c, const char* name, CMPIStatus* rc)
-{
-    ContextObject* obj = ContextObject::From(c);
-    if (obj == nullptr || name == nullptr) {
-        SetStatus(rc, obj ? CMPI_RC_ERR_INVALID_PARAMETER : CMPI_RC_ERR_INVALID_HANDLE);
-        return MakeData(CMPI_null, CMPI_badValue);
-    }
-    return NamedValues::Data(obj->broker(), NamedValues::Find(obj->entries, name), rc);
-}
-
-CMPIData getEntryAt(const CMPIContext* c, unsigned int index, CMPIString** name, CMPIStatus* rc)
-{
-    ContextObject* obj = ContextObject::From(c);
-    if (obj == nullptr) {
-        SetStatus(rc, CMPI_RC_ERR_INVALID_HANDLE);
-        return MakeData(CMPI_null, CMPI_badValue);
-    }
-    return NamedValues::At(obj->broker(), obj->entries, index, name, rc);
-}
-
-unsigned int getEntryCount(const CMPIContext* c, CMPIStatus* rc)
-{
-    ContextObject* obj = ContextObject::From(c);
-    SetStatus(rc, obj ? CMPI_RC_OK : CMPI_RC_ERR_INVALID_HANDLE);
-    return obj ? static_cast<unsigned int>(obj->entries.size()) : 0;
-}
 
 CMPIStatus addEntry(CMPIContext* c, const char* name, const CMPIValue* value, CMPIType type)
 {
@@ -91,7 +60,10 @@ CMPIStatus addEntry(CMPIContext* c, const char* name, const CMPIValue* value, CM
     }
 }
 
-CMPIContextFT table = {1, release, clone, getEntry, getEntryAt, getEntryCount, addEntry};
+CMPIContextFT table = {1, ReleaseHandle<CMPIContext>, clone,
+    NamedValues::Get<ContextObject, CMPIContext, &ContextObject::entries>,
+    NamedValues::GetAt<ContextObject, CMPIContext, &ContextObject::entries>,
+    NamedValues::Count<ContextObject, CMPIContext, &ContextObject::entries>, addEntry};
 
 } // namespace
 

@@ -14,11 +14,6 @@ namespace cimhost {
 
 namespace {
 
-CMPIStatus release(CMPIDateTime* dt)
-{
-    return MakeStatus(ObjectRegistry::instance().release(dt) ? CMPI_RC_OK : CMPI_RC_ERR_INVALID_HANDLE);
-}
-
 CMPIDateTime* clone(const CMPIDateTime* dt, CMPIStatus* rc)
 {
     DateTimeObject* obj = DateTimeObject::From(dt);
@@ -67,7 +62,7 @@ CMPIBoolean isInterval(const CMPIDateTime* dt, CMPIStatus* rc)
     return obj && obj->interval ? 1 : 0;
 }
 
-CMPIDateTimeFT table = {1, release, clone, getBinaryFormat, getStringFormat, isInterval};
+CMPIDateTimeFT table = {1, ReleaseHandle<CMPIDateTime>, clone, getBinaryFormat, getStringFormat, isInterval};
 
 bool digits(const char* p, int n, std::uint64_t& out)
 {

@@ -13,11 +13,6 @@ namespace cimhost {
 
 namespace {
 
-CMPIStatus release(CMPIInstance* i)
-{
-    return MakeStatus(ObjectRegistry::instance().release(i) ? CMPI_RC_OK : CMPI_RC_ERR_INVALID_HANDLE);
-}
-
 CMPIInstance* clone(const CMPIInstance* i, CMPIStatus* rc)
 {
     InstanceObject* obj = InstanceObject::From(i);
@@ -128,7 +123,7 @@ CMPIStatus setObjectPath(CMPIInstance* i, const CMPIObjectPath* op)
     }
 }
 
-CMPIInstanceFT table = {1,           release,      clone,         getProperty,       getPropertyAt,
+CMPIInstanceFT table = {1,           ReleaseHandle<CMPIInstance>,      clone,         getProperty,       getPropertyAt,
                         getPropertyCount, setProperty, getObjectPath, setPropertyFilter, setObjectPath};
 
 } // namespace

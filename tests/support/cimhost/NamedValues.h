@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "BrokerObject.h"
 #include "HostValue.h"
 #include "cmpift.h"
 
@@ -31,6 +32,36 @@ public:
 
     // The first value whose name matches, ignoring case; null when none.
     static const HostValue* Find(const List& list, const char* name);
+
+    // The get, get-at and count functions of a table whose objects keep
+    // their values in the member `Values` (arguments, context entries).
+    template <class Object, class Handle, List Object::*Values>
+    static CMPIData Get(const Handle* handle, const char* name, CMPIStatus* rc)
+    {
+        Object* obj = Object::From(handle);
+        if (obj == nullptr || name == nullptr) {
+            SetStatus(rc, obj ? CMPI_RC_ERR_INVALID_PARAMETER : CMPI_RC_ERR_INVALID_HANDLE);
+            return MakeData(CMPI_null, CMPI_badValue);
+        }
+        return Data(obj->broker(), Find(obj->*Values, name), rc);
+    }
+    template <class Object, class Handle, List Object::*Values>
+    static CMPIData GetAt(const Handle* handle, unsigned int index, CMPIString** name, CMPIStatus* rc)
+    {
+        Object* obj = Object::From(handle);
+        if (obj == nullptr) {
+            SetStatus(rc, CMPI_RC_ERR_INVALID_HANDLE);
+            return MakeData(CMPI_null, CMPI_badValue);
+        }
+        return At(obj->broker(), obj->*Values, index, name, rc);
+    }
+    template <class Object, class Handle, List Object::*Values>
+    static unsigned int Count(const Handle* handle, CMPIStatus* rc)
+    {
+        Object* obj = Object::From(handle);
+        SetStatus(rc, obj ? CMPI_RC_OK : CMPI_RC_ERR_INVALID_HANDLE);
+        return obj ? static_cast<unsigned int>((obj->*Values).size()) : 0;
+    }
 };
 
 } // namespace cimhost

@@ -12,11 +12,6 @@ namespace cimhost {
 
 namespace {
 
-CMPIStatus release(CMPIObjectPath* op)
-{
-    return MakeStatus(ObjectRegistry::instance().release(op) ? CMPI_RC_OK : CMPI_RC_ERR_INVALID_HANDLE);
-}
-
 CMPIObjectPath* clone(const CMPIObjectPath* op, CMPIStatus* rc)
 {
     ObjectPathObject* obj = ObjectPathObject::From(op);
@@ -215,7 +210,7 @@ CMPIString* toString(const CMPIObjectPath* op, CMPIStatus* rc)
 }
 
 CMPIObjectPathFT table = {1,
-                          release,
+                          ReleaseHandle<CMPIObjectPath>,
                           clone,
                           setNameSpace,
                           getNameSpace,

@@ -79,4 +79,12 @@ private:
     std::uint64_t nextScope_ = 1;
 };
 
+// The release function of every object table: the registry frees the
+// object behind the handle.
+template <class Handle>
+CMPIStatus ReleaseHandle(Handle* handle)
+{
+    return MakeStatus(ObjectRegistry::instance().release(handle) ? CMPI_RC_OK : CMPI_RC_ERR_INVALID_HANDLE);
+}
+
 } // namespace cimhost

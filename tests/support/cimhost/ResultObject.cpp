@@ -12,11 +12,6 @@ namespace cimhost {
 
 namespace {
 
-CMPIStatus release(CMPIResult* r)
-{
-    return MakeStatus(ObjectRegistry::instance().release(r) ? CMPI_RC_OK : CMPI_RC_ERR_INVALID_HANDLE);
-}
-
 // A result belongs to its request and cannot outlive it.
 CMPIResult* clone(const CMPIResult*, CMPIStatus* rc)
 {
@@ -91,7 +86,7 @@ CMPIStatus returnDone(const CMPIResult* r)
     return MakeStatus(CMPI_RC_OK);
 }
 
-CMPIResultFT table = {1, release, clone, returnData, returnInstance, returnObjectPath, returnDone};
+CMPIResultFT table = {1, ReleaseHandle<CMPIResult>, clone, returnData, returnInstance, returnObjectPath, returnDone};
 
 } // namespace
 

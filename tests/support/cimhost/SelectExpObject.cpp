@@ -10,11 +10,6 @@ namespace cimhost {
 
 namespace {
 
-CMPIStatus release(CMPISelectExp* se)
-{
-    return MakeStatus(ObjectRegistry::instance().release(se) ? CMPI_RC_OK : CMPI_RC_ERR_INVALID_HANDLE);
-}
-
 CMPISelectExp* clone(const CMPISelectExp* se, CMPIStatus* rc)
 {
     SelectExpObject* obj = SelectExpObject::From(se);
@@ -74,7 +69,7 @@ CMPIBoolean evaluateUsingAccessor(const CMPISelectExp*, CMPIAccessor*, void*, CM
     return 0;
 }
 
-CMPISelectExpFT table = {1, release, clone, evaluate, getString, getDOC, getCOD, evaluateUsingAccessor};
+CMPISelectExpFT table = {1, ReleaseHandle<CMPISelectExp>, clone, evaluate, getString, getDOC, getCOD, evaluateUsingAccessor};
 
 } // namespace
 
