@@ -66,6 +66,34 @@ void RemoveTree(const std::string& path, bool keepTop)
     }
 }
 
+// Makes path an empty folder private to this namespace. Where the machine
+// already has one (our package installed), its entries are removed through
+// the overlay, which only records whiteouts in the tmpfs: the folder made
+// again in its place is opaque, so nothing installed shows through and
+// nothing installed is read or written. Should the folder refuse to go (a
+// mount point), an empty tmpfs covers it instead.
+bool FreshFolder(const std::string& path, std::string* error)
+{
+    struct stat st;
+    if (lstat(path.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) {
+            RemoveTree(path, false);
+        } else {
+            unlink(path.c_str());
+        }
+    }
+    if (lstat(path.c_str(), &st) != 0) {
+        if (mkdir(path.c_str(), 0755) != 0) {
+            return Fail(error, "mkdir " + path);
+        }
+        return true;
+    }
+    if (!S_ISDIR(st.st_mode) || mount("pnlmon-test", path.c_str(), "tmpfs", 0, "mode=0755") != 0) {
+        return Fail(error, "cover the existing " + path);
+    }
+    return true;
+}
+
 std::string Slurp(const std::string& path)
 {
     std::string content;
@@ -110,9 +138,11 @@ bool Enter(std::string* error, bool ownPids)
         return false;
     }
     std::string scratch = std::string(kRoot) + "/scratch";
-    if (mkdir("/etc/pnlmon", 0755) != 0 || mkdir("/var/log/pnlmon", 0755) != 0 ||
-        mkdir(scratch.c_str(), 0777) != 0) {
-        return Fail(error, "mkdir /etc/pnlmon");
+    if (!FreshFolder("/etc/pnlmon", error) || !FreshFolder("/var/log/pnlmon", error)) {
+        return false;
+    }
+    if (mkdir(scratch.c_str(), 0777) != 0) {
+        return Fail(error, "mkdir " + scratch);
     }
     g_entered = true;
     setenv("PNLMON_TEST_SANDBOX", "1", 1);

@@ -1,7 +1,9 @@
 // Private mount namespace for tests: the fixed system folders
 // "/etc/pnlmon" and "/var/log/pnlmon" exist, empty and private to this
 // process and its children, on overlays whose upper layers live in a tmpfs,
-// so nothing is ever created on the machine.
+// so nothing is ever created on the machine. Where the machine has them
+// (our package installed), what is there stays hidden: never read, never
+// written.
 #ifndef PNLMON_TEST_SANDBOX_H
 #define PNLMON_TEST_SANDBOX_H
 
