@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   dpkg-dev file groff-base man-db
+  jq
 )
 missing=()
 for p in "${packages[@]}"; do
