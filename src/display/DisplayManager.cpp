@@ -1,7 +1,5 @@
 #include "DisplayManager.h"
 
-#include <cassert>
-
 #include "log.h"
 
 DisplayManager::DisplayManager() : init(false)
@@ -16,7 +14,10 @@ DisplayManager::~DisplayManager()
 
 DISPLAY_CODE DisplayManager::initialise()
 {
-    assert(init==false);
+    if (init) {
+        LogQuick(LEVEL_ERROR, "DisplayManager::initialise - already initialised");
+        return DSP_INTERNAL_ERROR;
+    }
     DISPLAY_CODE code = hidManager.initialise();
     if (code == DSP_OK) {
         init = true;

@@ -1,8 +1,8 @@
 #include "HidDisplayManager.h"
 
-#include <cassert>
 #include <cstdint>
 #include <iterator>
+#include <memory>
 #include <utility>
 
 #include "FlashAware.h"
@@ -21,7 +21,12 @@ HidDisplayManager::~HidDisplayManager()
 
 DISPLAY_CODE HidDisplayManager::initialise()
 {
-    assert(init==false);
+    // Initialising a live mutex again would be undefined behaviour: refuse,
+    // in every build.
+    if (init || enumLockCreated) {
+        LogQuick(LEVEL_ERROR, "HidDisplayManager::initialise - already initialised");
+        return DSP_INTERNAL_ERROR;
+    }
     if (pthread_mutex_init(&enumLock, nullptr) != 0) {
         LogQuick(LEVEL_ERROR, "HidDisplayManager::initialise - create enumLock mutex failed");
         return DSP_INTERNAL_ERROR;
@@ -83,14 +88,19 @@ DISPLAY_CODE HidDisplayManager::updateDisplays(display_list_t& records)
 bool HidDisplayManager::enumerate(display_list_t& records)
 {
     LogQuick(LEVEL_TRACE, "HidDisplayManager::enumerate - waiting for enumLock...");
-    pthread_mutex_lock(&enumLock);
-    bool result = displays.enumerate(supportedDisplays);
-    // The records are read while the monitors of this enumeration are
-    // certain to exist: another thread's enumeration replaces them.
-    if (result) {
-        buildDisplayInformationList(records);
+    bool result = false;
+    {
+        pthread_mutex_lock(&enumLock);
+        // Released however the scope ends: a listener that throws or a
+        // failed allocation must not leave every later request waiting.
+        std::unique_ptr<pthread_mutex_t, int (*)(pthread_mutex_t*)> held(&enumLock, pthread_mutex_unlock);
+        result = displays.enumerate(supportedDisplays);
+        // The records are read while the monitors of this enumeration are
+        // certain to exist: another thread's enumeration replaces them.
+        if (result) {
+            buildDisplayInformationList(records);
+        }
     }
-    pthread_mutex_unlock(&enumLock);
     LogQuick(LEVEL_TRACE, "HidDisplayManager::enumerate, exit - released enumLock");
     return result;
 }

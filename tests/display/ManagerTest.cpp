@@ -1,10 +1,20 @@
 // The driver API and the HID display manager against emulated monitors:
 // result codes, what the caller's list receives, the flash-utility refusal,
-// the lifecycle lines, and concurrent callers serialised by enumLock.
+// the lifecycle lines, concurrent callers serialised by enumLock, and the
+// lock released and the initialisation guarded whatever happens.
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <future>
 #include <regex>
+#include <stdexcept>
 #include <thread>
 
+#include "Config.h"
+#include "DisplayManager.h"
 #include "EmuFixture.h"
+#include "HidDisplayManager.h"
 #include "Sandbox.h"
 
 namespace {
@@ -18,10 +28,11 @@ protected:
         EmuTest::TearDown();
     }
 
-    DISPLAY_CODE Get(DisplayApi& api, DisplayInformationList& list)
+    template <typename Driver>
+    DISPLAY_CODE Get(Driver& driver, DisplayInformationList& list)
     {
         testsupport::StdoutCapture quiet;
-        return api.getDisplayInformationList(list);
+        return driver.getDisplayInformationList(list);
     }
 
     static DisplayInformation Marker()
@@ -216,4 +227,80 @@ TEST_F(ManagerTest, ConcurrentCallersAreSerialised)
     EXPECT_EQ(listener.calls.size(), 2u);
     EXPECT_EQ(Count("HidDisplayManager::enumerate - waiting for enumLock..."), 2 * kRounds);
     api.clearDisplayListener();
+}
+
+namespace {
+
+class ThrowingListener : public IDisplayListener {
+public:
+    void DisplayCreated(DisplayInformation) override { throw std::runtime_error("listener failed"); }
+    void DisplayDeleted(DisplayInformation) override { throw std::runtime_error("listener failed"); }
+};
+
+// Runs call on another thread; a call still blocked after the limit fails the
+// test and ends the process (its thread can never be joined).
+template <typename Call>
+DISPLAY_CODE WithinSeconds(int limit, Call call)
+{
+    auto result = std::async(std::launch::async, call);
+    if (result.wait_for(std::chrono::seconds(limit)) != std::future_status::ready) {
+        // Standard output may still be captured by the blocked call.
+        fprintf(stderr, "FAILED: the request is still blocked after %d s\n", limit);
+        _exit(1);
+    }
+    return result.get();
+}
+
+}  // namespace
+
+TEST_F(ManagerTest, AListenerThatThrowsLeavesTheNextRequestFree)
+{
+    bus().plug(Monitor("a", "000000A"));
+    DisplayApi api;
+    ASSERT_EQ(api.initialiseDisplayDriver(), DSP_OK);
+    ThrowingListener thrower;
+    api.setDisplayListener(&thrower);
+    DisplayInformationList list;
+    EXPECT_THROW(Get(api, list), std::runtime_error);
+    EXPECT_TRUE(list.empty());
+    api.clearDisplayListener();
+
+    // Once from another thread, once from the one that saw the exception.
+    bus().plug(Monitor("b", "000000B"));
+    RecordingListener listener;
+    api.setDisplayListener(&listener);
+    DISPLAY_CODE code = WithinSeconds(20, [&]() { return Get(api, list); });
+    EXPECT_EQ(code, DSP_OK);
+    EXPECT_EQ(list.size(), 2u);
+    EXPECT_FALSE(listener.calls.empty());  // the new monitor is announced
+    list.clear();
+    EXPECT_EQ(WithinSeconds(20, [&]() { return Get(api, list); }), DSP_OK);
+    EXPECT_EQ(list.size(), 2u);
+    api.clearDisplayListener();
+}
+
+// The default build type defines NDEBUG: the check must not be an assertion.
+TEST_F(ManagerTest, SecondInitialiseIsRefusedAndLogged)
+{
+    bus().plug(Monitor("a", "000000A"));
+    {
+        DisplayManager manager;
+        ASSERT_EQ(manager.initialise(), DSP_OK);
+        EXPECT_EQ(manager.initialise(), DSP_INTERNAL_ERROR);
+        EXPECT_EQ(Count("DisplayManager::initialise - already initialised"), 1);
+        DisplayInformationList list;
+        EXPECT_EQ(Get(manager, list), DSP_OK);
+        EXPECT_EQ(list.size(), 1u);
+    }
+    {
+        HidDisplayManager manager;
+        ASSERT_EQ(manager.initialise(), DSP_OK);
+        EXPECT_EQ(manager.initialise(), DSP_INTERNAL_ERROR);
+        EXPECT_EQ(manager.initialise(), DSP_INTERNAL_ERROR);
+        EXPECT_EQ(Count("HidDisplayManager::initialise - already initialised"), 2);
+        DisplayInformationList list;
+        EXPECT_EQ(Get(manager, list), DSP_OK);
+        EXPECT_EQ(list.size(), 1u);
+    }
+    Config::destroyInstance();
 }
