@@ -9,6 +9,12 @@
 
 namespace {
 const int kMaxInterfaces = 3;
+
+bool IsInterruptIn(const libusb_endpoint_descriptor& endpoint)
+{
+    return (endpoint.bEndpointAddress & LIBUSB_ENDPOINT_DIR_MASK) == LIBUSB_ENDPOINT_IN &&
+           (endpoint.bmAttributes & LIBUSB_TRANSFER_TYPE_MASK) == LIBUSB_TRANSFER_TYPE_INTERRUPT;
+}
 }  // namespace
 
 QavHidDisplay::QavHidDisplay() : init(false), udev(nullptr), vid(0), pid(0), fw(0), intf(0), ep(0)
@@ -49,7 +55,10 @@ bool QavHidDisplay::parseDescriptors(libusb_device* dev)
         Log(LEVEL_ERROR, "too many interfaces in config: %d\n", config->bNumInterfaces);
     } else if (config->interface[intf].num_altsetting <= 0) {
         LogQuick(LEVEL_ERROR, "no alt settings in config\n");
-    } else if (config->interface[intf].altsetting[0].bNumEndpoints == 0) {
+    } else if (config->interface[intf].altsetting[0].bNumEndpoints == 0 ||
+               !IsInterruptIn(config->interface[intf].altsetting[0].endpoint[0])) {
+        // Only an interrupt IN endpoint delivers input reports: a transfer
+        // on any other would write to the monitor or never be answered.
         LogQuick(LEVEL_ERROR, "no endpoints in interface config\n");
     } else {
         // The first endpoint of interface 0 is the interrupt endpoint the

@@ -290,6 +290,30 @@ TEST_F(DeviceTest, InterfaceCountAndEndpointChecks)
     EXPECT_EQ(list->getNumDisplays(), 0);
     EXPECT_TRUE(Has("no endpoints in interface config\n"));
     EXPECT_EQ(bus().opens("m"), 0);
+    list.reset();
+    bus().unplugAll();
+
+    // A first endpoint that cannot deliver input reports counts as none:
+    // an OUT endpoint would be written to, a bulk one is not the HID pipe.
+    struct {
+        uint8_t address, attributes;
+    } const others[] = {{0x01, 3}, {0x81, 2}, {0x02, 2}};
+    spec.numEndpoints = 2;
+    for (const auto& other : others) {
+        SCOPED_TRACE(testing::Message() << "endpoint 0x" << std::hex << int(other.address) << " type "
+                                        << int(other.attributes));
+        spec.endpoint = other.address;
+        spec.endpointAttributes = other.attributes;
+        ResetLog();
+        bus().plug(spec);
+        ExpectLeftOut("no endpoints in interface config\n");
+        EXPECT_EQ(Count("no endpoints in interface config\n"), 1);
+        EXPECT_EQ(bus().opens("m"), 0);
+        EXPECT_EQ(bus().endpointWrites("m"), 0);
+        EXPECT_TRUE(bus().wire("m").empty());
+        list.reset();
+        bus().unplugAll();
+    }
 }
 
 TEST_F(DeviceTest, OpenFails)

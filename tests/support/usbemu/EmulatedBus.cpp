@@ -298,6 +298,13 @@ int EmulatedBus::opens(const std::string& name)
     return entry == impl->firmwares.end() ? 0 : entry->second->opens();
 }
 
+int EmulatedBus::endpointWrites(const std::string& name)
+{
+    std::lock_guard<std::mutex> guard(impl->lock);
+    auto entry = impl->firmwares.find(name);
+    return entry == impl->firmwares.end() ? 0 : entry->second->endpointWrites();
+}
+
 std::vector<std::string> EmulatedBus::collectVanished()
 {
     std::lock_guard<std::mutex> guard(impl->lock);

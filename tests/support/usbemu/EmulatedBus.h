@@ -45,6 +45,7 @@ public:
     std::vector<WireEvent> wire(const std::string& name);         // since plug or clearWire
     void clearWire(const std::string& name);
     int opens(const std::string& name);          // how often the node was opened (0 = never touched)
+    int endpointWrites(const std::string& name); // transfers submitted to an OUT endpoint
 
     // Additions to the bench's basic interface:
     // Finishes the unplug of monitors that vanished on their own

@@ -284,6 +284,9 @@ int MonitorFirmware::submitTransfer(uint8_t endpoint)
         }
         claimed = true;
     }
+    if ((endpoint & 0x80) == 0) {
+        ++endpointWriteCount;
+    }
     return 0;
 }
 
@@ -378,6 +381,12 @@ int MonitorFirmware::opens()
 {
     std::lock_guard<std::mutex> guard(lock);
     return openCount;
+}
+
+int MonitorFirmware::endpointWrites()
+{
+    std::lock_guard<std::mutex> guard(lock);
+    return endpointWriteCount;
 }
 
 }  // namespace usbemu

@@ -69,6 +69,7 @@ public:
     std::vector<WireEvent> wire();
     void clearWire();
     int opens();
+    int endpointWrites();
 
 private:
     bool fire(FaultKind kind, std::optional<Command> command, int readIndex = -1);
@@ -83,6 +84,7 @@ private:
     bool claimed = false;
     bool isGone = false;
     int openCount = 0;
+    int endpointWriteCount = 0;
     std::vector<WireEvent> events;
     std::optional<std::size_t> exchangeEvent;   // index in events of the current exchange
     std::optional<Command> exchangeCommand;

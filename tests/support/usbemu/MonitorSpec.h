@@ -19,7 +19,8 @@ struct MonitorSpec {
     std::vector<uint8_t> osd;         // answer to 0x0D (one report); empty = MakeOsd(11)
     uint8_t numInterfaces = 1;        // 0..4 are representable
     uint8_t numEndpoints = 1;         // 0 = interface without endpoint
-    uint8_t endpoint = 0x81;
+    uint8_t endpoint = 0x81;          // address of the interface's first endpoint (0x01: OUT)
+    uint8_t endpointAttributes = 3;   // its bmAttributes: 3 interrupt, 2 bulk
     uint16_t maxPacketSize = 64;
     bool kernelDriverBound = false;   // USBDEVFS_GETDRIVER answers "usbhid"
 };

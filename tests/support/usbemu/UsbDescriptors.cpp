@@ -54,12 +54,14 @@ std::vector<uint8_t> BuildDescriptors(const MonitorSpec& spec)
         Append(out, {9, 0x21, 0x11, 0x01, 0, 1, 0x22, 0x40, 0x00});  // HID 1.11, one report descriptor
         for (unsigned e = 0; e < endpoints; ++e) {
             uint8_t address = static_cast<uint8_t>(0x81 + i);
+            uint8_t attributes = 3;
             if (i == 0) {
                 // The first endpoint of the monitor interface is the configured one;
                 // further ones are OUT endpoints that nobody uses.
                 address = e == 0 ? spec.endpoint : static_cast<uint8_t>(0x01 + e);
+                attributes = e == 0 ? spec.endpointAttributes : 3;
             }
-            Append(out, {7, 5, address, 3, Low(spec.maxPacketSize), High(spec.maxPacketSize), 10});
+            Append(out, {7, 5, address, attributes, Low(spec.maxPacketSize), High(spec.maxPacketSize), 10});
         }
     }
     std::size_t total = out.size() - configStart;
