@@ -2,7 +2,9 @@
 // MI and the indication MI, owning the driver front end and the display
 // cache, and listening to the driver for monitor arrivals and departures.
 // The C entry points (factories, MI tables, drv... functions) live in
-// DisplayProvider.cpp.
+// ProviderEntryPoints.cpp; the instance operations in
+// DisplayProviderInstances.cpp; the indications in
+// DisplayProviderIndications.cpp.
 #ifndef PNLMON_DISPLAYPROVIDER_H
 #define PNLMON_DISPLAYPROVIDER_H
 
@@ -75,9 +77,15 @@ private:
     enum class Enumeration { Names, Instances };
     CMPIStatus enumerate(Enumeration kind, const CMPIResult* result,
                          const CMPIObjectPath* reference);
+    template <typename Body>
+    CMPIStatus serve(const char* operation, const char* pathLine, const char* noneText,
+                     const CMPIResult* result, const CMPIObjectPath* path, Body body);
     // The class test in front of authorize, activate and deactivate.
     CMPIStatus checkFilterClass(const char* operation, const CMPIObjectPath* classPath,
                                 std::string& className) const;
+    // Logs and applies one change of the subscription count; returns the
+    // new count.
+    int32_t countSubscriptions(const char* operation, int32_t change);
     void reportChange(int32_t type, const DisplayInformation& info);
 
     bool initialised;
