@@ -300,6 +300,22 @@ TEST_F(CimHostTest, CleanupVetoKeepsAndTerminationUnloads)
     EXPECT_FALSE(host.isLoaded());
 }
 
+TEST_F(CimHostTest, IdleUnloadKeepsBothMIsWhenEitherRefuses)
+{
+    ASSERT_TRUE(host.enumerateInstanceNames(kNs, kClass).ok());
+    ASSERT_TRUE(host.loadIndicationMI().ok());
+    // The instance MI agrees, the indication MI refuses: both stay.
+    EXPECT_EQ(host.idleUnload().rc, CMPI_RC_DO_NOT_UNLOAD);
+    EXPECT_TRUE(host.instanceMILoaded());
+    EXPECT_TRUE(host.indicationMILoaded());
+    EXPECT_TRUE(host.cleanupIndicationMI(true).ok());
+    // Only the agreeing instance MI is left: it goes.
+    EXPECT_TRUE(host.idleUnload().ok());
+    EXPECT_FALSE(host.instanceMILoaded());
+    ASSERT_TRUE(host.enumerateInstanceNames(kNs, kClass).ok());
+    EXPECT_EQ(host.instanceFactoryCalls(), 2u);
+}
+
 // ---- the broker itself, without a provider ---------------------------------
 
 TEST(CimHostBroker, TablesAreCompleteExceptTheThreadSlotsARealBrokerLeavesNull)

@@ -469,6 +469,30 @@ HostStatus CimHost::cleanup(bool instance, bool terminating)
     return out;
 }
 
+HostStatus CimHost::idleUnload()
+{
+    std::unique_lock<std::shared_mutex> lock(miMutex_);
+    Request req(*this, "");
+    HostStatus refusal;
+    if (instMI_ != nullptr) {
+        HostStatus out = statusOf(instMI_->ft->cleanup(instMI_, req.ctx, 0));
+        if (out.rc != CMPI_RC_OK) {
+            refusal = out;
+        }
+    }
+    if (indMI_ != nullptr) {
+        HostStatus out = statusOf(indMI_->ft->cleanup(indMI_, req.ctx, 0));
+        if (out.rc != CMPI_RC_OK && refusal.rc == CMPI_RC_OK) {
+            refusal = out;
+        }
+    }
+    if (refusal.rc == CMPI_RC_OK) {
+        instMI_ = nullptr;
+        indMI_ = nullptr;
+    }
+    return refusal;
+}
+
 HostStatus CimHost::cleanupInstanceMI(bool terminating)
 {
     return cleanup(true, terminating);

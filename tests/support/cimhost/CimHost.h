@@ -98,12 +98,18 @@ public:
     // CMPI_RC_DO_NOT_UNLOAD / CMPI_RC_NEVER_UNLOAD with terminating false.
     HostStatus cleanupInstanceMI(bool terminating);
     HostStatus cleanupIndicationMI(bool terminating);
+    // An idle unload as some CIM object managers try it: cleanup(false) of
+    // the instance MI, then of the indication MI (those loaded); both MIs
+    // stay loaded, without new factory calls, when either refuses, and go
+    // when both agree. Answers the first refusal, else OK.
+    HostStatus idleUnload();
 
     // Fault injection (see HostBroker).
     void failSetProperty(unsigned nth, CMPIrc rc = CMPI_RC_ERR_FAILED) { broker_->failSetPropertyAt(nth, rc); }
     void refuseDeliverIndication(bool on, CMPIrc rc = CMPI_RC_ERR_FAILED) { broker_->refuseDeliver(on, rc); }
     void failAttachThread(bool on, CMPIrc rc = CMPI_RC_ERR_FAILED) { broker_->failAttach(on, rc); }
     void failNewThread(bool on) { broker_->failNewThread(on); }
+    void delayDeliverIndication(std::chrono::milliseconds delay) { broker_->delayDeliver(delay); }
 
     IndicationQueue& indications() { return broker_->indications(); }
     bool waitForIndications(std::size_t count, std::chrono::milliseconds timeout)

@@ -167,7 +167,7 @@ CMPIData CmpiValueCodec::Write(HostBroker& broker, const HostValue& v)
     case CMPI_sint64: d.value.sint64 = v.sint; break;
     case CMPI_real32: d.value.real32 = static_cast<CMPIReal32>(v.real); break;
     case CMPI_real64: d.value.real64 = v.real; break;
-    case CMPI_string: d.value.string = StringObject::Make(broker, v.text); break;
+    case CMPI_string: d.value.string = v.nullText ? nullptr : StringObject::Make(broker, v.text); break;
     case CMPI_instance:
         d.value.inst = v.instance ? InstanceObject::Make(broker, *v.instance) : nullptr;
         break;

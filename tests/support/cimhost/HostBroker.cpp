@@ -18,6 +18,7 @@
 #include <memory>
 #include <string>
 #include <strings.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -153,12 +154,17 @@ struct BrokerTables {
         if (b == nullptr) {
             return MakeStatus(CMPI_RC_ERR_INVALID_HANDLE);
         }
+        std::chrono::milliseconds delay{0};
         {
             std::lock_guard<std::mutex> lock(b->mutex_);
             if (b->refuseDeliver_) {
                 ++b->counters_.refusedDeliveries;
                 return MakeStatus(b->refuseDeliverRc_);
             }
+            delay = b->deliverDelay_;
+        }
+        if (delay.count() > 0) {
+            std::this_thread::sleep_for(delay);
         }
         InstanceObject* i = InstanceObject::From(ind);
         if (i == nullptr) {
@@ -810,6 +816,12 @@ void HostBroker::refuseDeliver(bool on, CMPIrc rc)
     std::lock_guard<std::mutex> lock(mutex_);
     refuseDeliver_ = on;
     refuseDeliverRc_ = rc;
+}
+
+void HostBroker::delayDeliver(std::chrono::milliseconds delay)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    deliverDelay_ = delay;
 }
 
 void HostBroker::failAttach(bool on, CMPIrc rc)

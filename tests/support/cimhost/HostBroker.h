@@ -10,6 +10,7 @@
 #include <cmpift.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -55,6 +56,9 @@ public:
     // Counts one setProperty call; returns the code to refuse it with, or OK.
     CMPIrc setPropertyFault();
     void refuseDeliver(bool on, CMPIrc rc = CMPI_RC_ERR_FAILED);
+    // Hold every deliverIndication call this long before it is served (a
+    // slow listener); zero serves at once.
+    void delayDeliver(std::chrono::milliseconds delay);
     void failAttach(bool on, CMPIrc rc = CMPI_RC_ERR_FAILED);
     void failNewThread(bool on);
 
@@ -89,6 +93,7 @@ private:
     unsigned failSetPropertyIn_ = 0;
     CMPIrc failSetPropertyRc_ = CMPI_RC_ERR_FAILED;
     bool refuseDeliver_ = false;
+    std::chrono::milliseconds deliverDelay_{0};
     CMPIrc refuseDeliverRc_ = CMPI_RC_ERR_FAILED;
     bool failAttach_ = false;
     CMPIrc failAttachRc_ = CMPI_RC_ERR_FAILED;

@@ -21,6 +21,13 @@ HostValue HostValue::String(const std::string& text)
     return v;
 }
 
+HostValue HostValue::NullText()
+{
+    HostValue v = String("");
+    v.nullText = true;
+    return v;
+}
+
 HostValue HostValue::Boolean(bool value)
 {
     HostValue v;

@@ -33,12 +33,16 @@ struct HostValue {
     std::shared_ptr<HostInstance> instance; // embedded instance
     std::shared_ptr<HostObjectPath> ref;    // reference
     HostDateTime dateTime;
+    // A string in a good state whose CMPIString pointer is NULL: the form
+    // in which some CIM object managers pass an empty key text.
+    bool nullText = false;
 
     bool isArray() const { return (type & CMPI_ARRAY) != 0; }
     CMPIType elementType() const { return static_cast<CMPIType>(type & ~CMPI_ARRAY); }
 
     static HostValue Null(CMPIType type = CMPI_null);
     static HostValue String(const std::string& text);
+    static HostValue NullText();
     static HostValue Boolean(bool value);
     static HostValue Uint(CMPIType type, std::uint64_t value);
     static HostValue Sint(CMPIType type, std::int64_t value);
