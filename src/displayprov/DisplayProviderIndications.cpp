@@ -11,6 +11,7 @@
 #include "Cmpi.h"
 #include "CmpiException.h"
 #include "IndicateArgs.h"
+#include "IndicationThreads.h"
 #include "ProviderSupport.h"
 #include "log.h"
 
@@ -189,10 +190,12 @@ void DisplayProvider::sendLifecycleIndication(int32_t type, QAV_Display* display
         owned->getDeviceID().c_str());
     std::unique_ptr<IndicateArgs> args(new IndicateArgs{broker, indCtx, type, owned.get()});
     CMPI_THREAD_TYPE thread = nullptr;
+    IndicationThreads::starting();
     if (broker != nullptr && broker->xft != nullptr && broker->xft->newThread != nullptr) {
         thread = broker->xft->newThread(indicateThread, args.get(), 1);
     }
     if (thread == nullptr) {
+        IndicationThreads::ended();
         // No thread took the record: it and the display are freed here.
         Log(LEVEL_ERROR,
             "DisplayProvider::sendLifecycleIndication - newThread failed, indication for %s dropped",
@@ -219,11 +222,13 @@ std::string DisplayProvider::ModelPath(const std::string& deviceId)
 
 // Builds and delivers one lifecycle indication on a detached broker thread.
 // Touches no provider state: everything comes in the argument record, which
-// the thread frees together with the display.
+// the thread frees together with the display. Counted in IndicationThreads
+// from before its start to its end.
 static CMPI_THREAD_RETURN CMPI_THREAD_CDECL indicateThread(void* parameter)
 {
     IndicateArgs* args = static_cast<IndicateArgs*>(parameter);
     if (args == nullptr) {
+        IndicationThreads::ended();
         return 0;
     }
     try {
@@ -288,5 +293,8 @@ static CMPI_THREAD_RETURN CMPI_THREAD_CDECL indicateThread(void* parameter)
     delete args->display;
     delete args;
     LogQuick(LEVEL_DEBUG, "IndicateThread - Exit");
+    // The last step: a terminating cleanup may return, and the library be
+    // unloaded, as soon as this count drops.
+    IndicationThreads::ended();
     return 0;
 }

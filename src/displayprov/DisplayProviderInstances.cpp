@@ -5,6 +5,7 @@
 #include <strings.h>
 
 #include <cstring>
+#include <string>
 
 #include "Cmpi.h"
 #include "CmpiException.h"
@@ -42,6 +43,21 @@ void ReturnInstance(const CMPIResult* result, const CMPIInstance* instance)
         Cmpi::Raise(CMPI_RC_ERR_FAILED);
     }
     result->ft->returnInstance(result, instance);
+}
+
+// The DeviceID a get asks for. A NULL key, the form in which some CIM
+// object managers pass an empty one, reads as empty: neither names a
+// monitor.
+std::string RequestedDeviceId(const CMPIObjectPath* path)
+{
+    try {
+        return Cmpi::GetCharsKeyValue(path, "DeviceID");
+    } catch (const CmpiException& e) {
+        if (e.getCode() != CMPI_RC_ERR_INVALID_PARAMETER) {
+            throw;
+        }
+        return std::string();
+    }
 }
 
 }  // namespace
@@ -154,13 +170,13 @@ CMPIStatus DisplayProvider::getInstance(CMPIInstanceMI*, const CMPIContext*,
                  "DisplayProvider::getInstance - Object path: class = %s, namespace = %s",
                  "No instance found", result, path, [&](CMPIStatus& status, bool& answered) {
                      int count = qavDisplays.getNumDisplays();
-                     for (int i = 0; i < count && !answered; ++i) {
+                     std::string requested = count > 0 ? RequestedDeviceId(path) : std::string();
+                     for (int i = 0; i < count && !answered && !requested.empty(); ++i) {
                          QAV_Display* display = qavDisplays.getDisplayAt(i);
                          if (display == nullptr) {
                              continue;
                          }
                          // The whole identifier must match, as the client saw it.
-                         std::string requested = Cmpi::GetCharsKeyValue(path, "DeviceID");
                          if (requested == display->getDeviceID()) {
                              ReturnInstance(result, display->getInstance(broker));
                              answered = true;

@@ -4,11 +4,14 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
+#include <memory>
 #include <type_traits>
 #include <utility>
 
 #include "DisplayProvider.h"
+#include "IndicationThreads.h"
 #include "ProviderSupport.h"
 #include "log.h"
 
@@ -36,12 +39,28 @@ Result ControlDone()
 // Library-wide state
 // ---------------------------------------------------------------------------
 
+// The one provider object, shared by both MIs. All of this state is read
+// and changed with drv_synch held.
 static DisplayProvider* provider = nullptr;
-static int32_t use_count = 0;
 static pthread_mutex_t drv_synch;
 
-static void __incrUseCount() { ++use_count; }
-static void __decrUseCount() { --use_count; }
+// One use per MI a factory handed out and no cleanup has released:
+// use_count is their sum, mi_uses their split by kind.
+enum class MiKind { Instance, Indication };
+static int32_t use_count = 0;
+static int32_t mi_uses[2] = {0, 0};
+
+static int32_t& MiUses(MiKind kind) { return mi_uses[kind == MiKind::Instance ? 0 : 1]; }
+static void __incrUseCount(MiKind kind)
+{
+    ++use_count;
+    ++MiUses(kind);
+}
+static void __decrUseCount(MiKind kind)
+{
+    --use_count;
+    --MiUses(kind);
+}
 static void __drv_synch() { pthread_mutex_lock(&drv_synch); }
 static void __drv_unsynch() { pthread_mutex_unlock(&drv_synch); }
 
@@ -145,12 +164,17 @@ static CMPIIndicationMIFT indMIFT__ = {
 static CMPIInstanceMI instanceMI = {nullptr, &instMIFT__};
 static CMPIIndicationMI indicationMI = {nullptr, &indMIFT__};
 
-// Runs the part of a factory that needs drv_synch. Creates the provider on
-// the first call; the MI handle of the creating factory points to it.
-static void CreateUnderLock(const char* factory, bool instanceFactory, void** handle,
-                            const CMPIBroker* broker, const CMPIContext* context)
+// Runs the part of a factory that needs drv_synch. Creates and initialises
+// the provider on the first call; the MI handle of the creating factory
+// points to it. Counts the use only once everything has succeeded, and
+// answers whether it did: a provider that failed to build is freed here and
+// never counted. The handle is void* in some header sets and const void* in
+// others, hence the template.
+template <typename MI>
+static bool CreateUnderLock(const char* factory, MiKind kind, MI& mi, const CMPIBroker* broker,
+                            const CMPIContext* context)
 {
-    if (instanceFactory) {
+    if (kind == MiKind::Instance) {
         Log(LEVEL_INFO, "Vostran Monitor Inventory Drivers for Linux %s, %s", displayprov::PnlmonlVersion,
             displayprov::BuildDate());
     }
@@ -160,62 +184,92 @@ static void CreateUnderLock(const char* factory, bool instanceFactory, void** ha
     Log(LEVEL_DEBUG, "%s, broker=%p, version=%i, pid=%i", factory,
         static_cast<const void*>(broker), version, static_cast<int>(getpid()));
     if (provider == nullptr) {
-        DisplayProvider* created = nullptr;
+        std::unique_ptr<DisplayProvider> created;
         try {
-            created = new DisplayProvider();
+            created.reset(new DisplayProvider());
         } catch (...) {
-            created = nullptr;
+            created.reset();
         }
-        if (created == nullptr) {
+        if (!created) {
             Log(LEVEL_ERROR, "%s - Provider malloc failed", factory);
-        } else {
-            provider = created;
-            provider->setBroker(broker);
-            *handle = provider;
-            provider->initialise(context);
+            return false;
         }
+        created->setBroker(broker);
+        created->initialise(context);  // may throw: the provider is then freed
+        provider = created.release();
+        mi.hdl = provider;
     }
-    __incrUseCount();
+    __incrUseCount(kind);
+    return true;
+}
+
+// A factory: the MI for a provider it counted, or NULL and
+// CMPI_RC_ERR_FAILED, so that every MI a CIM object manager holds stands
+// for one use.
+template <typename MI>
+static MI* Create(const char* factory, MiKind kind, MI& mi, const CMPIBroker* broker,
+                  const CMPIContext* context, CMPIStatus* rc)
+{
+    bool counted = false;
+    try {
+        DrvLock lock;
+        counted = CreateUnderLock(factory, kind, mi, broker, context);
+    } catch (...) {
+        Log(LEVEL_ERROR, "%s - Unknown Exception", factory);
+    }
+    if (rc != nullptr) {
+        *rc = Status(counted ? CMPI_RC_OK : CMPI_RC_ERR_FAILED);
+    }
+    return counted ? &mi : nullptr;
 }
 
 extern "C" PNLMON_EXPORT CMPIInstanceMI* DisplayProvider_Create_InstanceMI(
     const CMPIBroker* broker, const CMPIContext* context, CMPIStatus* rc)
 {
-    try {
-        DrvLock lock;
-        CreateUnderLock("DisplayProvider_Create_InstanceMI", true, &instanceMI.hdl, broker,
-                        context);
-    } catch (...) {
-        LogQuick(LEVEL_ERROR, "DisplayProvider_Create_InstanceMI - Unknown Exception");
-    }
-    if (rc != nullptr) {
-        *rc = Status(CMPI_RC_OK);
-    }
-    return &instanceMI;
+    return Create("DisplayProvider_Create_InstanceMI", MiKind::Instance, instanceMI, broker,
+                  context, rc);
 }
 
 extern "C" PNLMON_EXPORT CMPIIndicationMI* DisplayProvider_Create_IndicationMI(
     const CMPIBroker* broker, const CMPIContext* context, CMPIStatus* rc)
 {
-    try {
-        DrvLock lock;
-        CreateUnderLock("DisplayProvider_Create_IndicationMI", false, &indicationMI.hdl, broker,
-                        context);
-    } catch (...) {
-        LogQuick(LEVEL_ERROR, "DisplayProvider_Create_IndicationMI - Unknown Exception");
-    }
-    if (rc != nullptr) {
-        *rc = Status(CMPI_RC_OK);
-    }
-    return &indicationMI;
+    return Create("DisplayProvider_Create_IndicationMI", MiKind::Indication, indicationMI, broker,
+                  context, rc);
 }
 
-// Drops one use; at zero the provider is destroyed. Caller holds drv_synch.
-static void __drv_cleanup()
+// ---------------------------------------------------------------------------
+// Cleanup: when the provider may go
+// ---------------------------------------------------------------------------
+
+// Whether a cleanup of an MI of this kind refuses the unload, changing
+// nothing. A terminating cleanup never refuses. An idle one (terminating
+// false) is refused for the indication MI, whose subscriptions may come back
+// at any time, and for the instance MI while the indication MI is held: a
+// CIM object manager may clean up each MI in turn and keep the library, with
+// both MIs, when either refuses, so releasing the instance use there would
+// leave the provider destroyed under MIs still in use. Caller holds
+// drv_synch.
+static bool RefusesUnload(MiKind kind, bool terminating)
 {
+    if (terminating) {
+        return false;
+    }
+    return kind == MiKind::Indication || MiUses(MiKind::Indication) > 0;
+}
+
+// Drops one use of this kind; at zero the provider is destroyed. A kind
+// with no use left (a repeated cleanup) changes nothing. Caller holds
+// drv_synch.
+static void __drv_cleanup(MiKind kind)
+{
+    if (MiUses(kind) <= 0) {
+        Log(LEVEL_DEBUG, "__drv_cleanup - no %s MI use to release",
+            kind == MiKind::Instance ? "instance" : "indication");
+        return;
+    }
     Log(LEVEL_DEBUG, "__drv_cleanup - provider=%p, use_count before decrement=%i",
         static_cast<void*>(provider), use_count);
-    __decrUseCount();
+    __decrUseCount(kind);
     Log(LEVEL_DEBUG, "__drv_cleanup - use_count after decrement=%i", use_count);
     if (use_count > 0) {
         return;
@@ -231,39 +285,66 @@ static void __drv_cleanup()
     }
 }
 
-static CMPIStatus drvInstanceCleanup(CMPIInstanceMI*, const CMPIContext*, CMPIBoolean terminating)
+// How long a terminating cleanup waits for indication threads in flight.
+static const std::chrono::milliseconds kIndicationThreadsBound(5000);
+
+// Waits, bounded, for the indication threads still running, so that a CIM
+// object manager that unloads the library once the cleanup has returned
+// never runs unmapped code. Called without drv_synch, which the threads
+// never take.
+static void AwaitIndicationThreads(const char* entry)
 {
+    int running = IndicationThreads::running();
+    if (running == 0) {
+        return;
+    }
+    Log(LEVEL_INFO, "%s - waiting for %i indication threads", entry, running);
+    int left = IndicationThreads::waitIdle(kIndicationThreadsBound);
+    if (left > 0) {
+        Log(LEVEL_ERROR, "%s - %i indication threads still running after %lli ms", entry, left,
+            static_cast<long long>(kIndicationThreadsBound.count()));
+    }
+}
+
+// The cleanup of either MI. The indication MI's also resets the
+// subscription state before its use goes.
+static CMPIStatus Cleanup(const char* entry, MiKind kind, bool terminating)
+{
+    bool refused = false;
     try {
         DrvLock lock;
-        Log(LEVEL_DEBUG, "drvInstanceCleanup - provider=%p, terminating=%x",
-            static_cast<void*>(provider), terminating ? 1u : 0u);
-        if (provider != nullptr) {
-            __drv_cleanup();
+        Log(LEVEL_DEBUG, "%s - provider=%p, terminating=%x", entry, static_cast<void*>(provider),
+            terminating ? 1u : 0u);
+        refused = RefusesUnload(kind, terminating);
+        if (refused) {
+            Log(LEVEL_DEBUG, "%s - unload refused, use_count=%i", entry, use_count);
+        } else if (provider != nullptr) {
+            if (kind == MiKind::Indication) {
+                provider->indicationCleanup();
+            }
+            __drv_cleanup(kind);
         }
     } catch (...) {
-        LogQuick(LEVEL_ERROR, "drvInstanceCleanup - Unknown Exception");
+        Log(LEVEL_ERROR, "%s - Unknown Exception", entry);
+    }
+    if (refused) {
+        return Status(CMPI_RC_DO_NOT_UNLOAD);
+    }
+    if (terminating) {
+        AwaitIndicationThreads(entry);
     }
     return Status(CMPI_RC_OK);
+}
+
+static CMPIStatus drvInstanceCleanup(CMPIInstanceMI*, const CMPIContext*, CMPIBoolean terminating)
+{
+    return Cleanup("drvInstanceCleanup", MiKind::Instance, terminating != 0);
 }
 
 static CMPIStatus drvIndicationCleanup(CMPIIndicationMI*, const CMPIContext*,
                                        CMPIBoolean terminating)
 {
-    if (!terminating) {
-        return Status(CMPI_RC_DO_NOT_UNLOAD);
-    }
-    try {
-        DrvLock lock;
-        Log(LEVEL_DEBUG, "drvIndicationCleanup - provider=%p, terminating=%x",
-            static_cast<void*>(provider), 1u);
-        if (provider != nullptr) {
-            provider->indicationCleanup();
-            __drv_cleanup();
-        }
-    } catch (...) {
-        LogQuick(LEVEL_ERROR, "drvIndicationCleanup - Unknown Exception");
-    }
-    return Status(CMPI_RC_OK);
+    return Cleanup("drvIndicationCleanup", MiKind::Indication, terminating != 0);
 }
 
 // The common frame of the wrapped entries: under drv_synch, log the entry

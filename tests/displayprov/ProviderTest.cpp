@@ -249,10 +249,19 @@ TEST_F(ProviderTest, BothFactoriesShareOneProviderUntilTheLastCleanup)
     EXPECT_EQ(100, inst->ft->ftVersion);
     EXPECT_EQ(100, ind->ft->miVersion);
 
-    // An idle unload of the indication MI is refused and changes nothing.
-    EXPECT_EQ(CMPI_RC_DO_NOT_UNLOAD, ind->ft->cleanup(ind, broker->context(), 0).rc);
-    EXPECT_EQ(CMPI_RC_OK, inst->ft->cleanup(inst, broker->context(), 0).rc);
+    // An idle unload is refused by both MIs while the indication MI is
+    // held, in either order and as often as it is tried, and changes nothing.
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_EQ(CMPI_RC_DO_NOT_UNLOAD, inst->ft->cleanup(inst, broker->context(), 0).rc);
+        EXPECT_EQ(CMPI_RC_DO_NOT_UNLOAD, ind->ft->cleanup(ind, broker->context(), 0).rc);
+    }
+    EXPECT_FALSE(log.has("__drv_cleanup - use_count after decrement=1"));
+    EXPECT_EQ(CMPI_RC_OK, names().rc);
+    EXPECT_EQ(CMPI_RC_OK, inst->ft->cleanup(inst, broker->context(), 1).rc);
     EXPECT_TRUE(log.has("__drv_cleanup - use_count after decrement=1"));
+    EXPECT_EQ(0, driver().destroyed);
+    // A repeated cleanup of an MI already released takes no other MI's use.
+    EXPECT_EQ(CMPI_RC_OK, inst->ft->cleanup(inst, broker->context(), 1).rc);
     EXPECT_EQ(0, driver().destroyed);
 
     EXPECT_EQ(CMPI_RC_OK, ind->ft->cleanup(ind, broker->context(), 1).rc);
@@ -271,6 +280,47 @@ TEST_F(ProviderTest, BothFactoriesShareOneProviderUntilTheLastCleanup)
     load();
     EXPECT_EQ(2, driver().constructed);
     EXPECT_EQ(CMPI_RC_OK, names().rc);
+}
+
+TEST_F(ProviderTest, InstanceMIAloneUnloadsWhenIdle)
+{
+    CMPIStatus rc = {CMPI_RC_ERR_FAILED, nullptr};
+    inst = DisplayProvider_Create_InstanceMI(broker->broker(), broker->context(), &rc);
+    ASSERT_EQ(CMPI_RC_OK, rc.rc);
+    EXPECT_EQ(CMPI_RC_OK, inst->ft->cleanup(inst, broker->context(), 0).rc);
+    EXPECT_EQ(1, driver().destroyed);
+    inst = nullptr;
+}
+
+TEST_F(ProviderTest, FactoryWhoseInitialiseThrowsAnswersFailureAndCountsNothing)
+{
+    LogTail log;
+    driver().initThrows = true;
+    CMPIStatus rc = {CMPI_RC_OK, nullptr};
+    EXPECT_EQ(nullptr, DisplayProvider_Create_InstanceMI(broker->broker(), broker->context(), &rc));
+    EXPECT_EQ(CMPI_RC_ERR_FAILED, rc.rc);
+    EXPECT_TRUE(log.has("DisplayProvider_Create_InstanceMI - Unknown Exception"));
+    EXPECT_EQ(1, driver().constructed);
+    EXPECT_EQ(1, driver().destroyed) << "the half-built provider is freed";
+
+    // The next factory builds afresh; the failed one's MI holds no use, so
+    // the first cleanup cannot take the provider from the other MI.
+    driver().initThrows = false;
+    rc.rc = CMPI_RC_ERR_FAILED;
+    ind = DisplayProvider_Create_IndicationMI(broker->broker(), broker->context(), &rc);
+    ASSERT_EQ(CMPI_RC_OK, rc.rc);
+    ASSERT_NE(nullptr, ind);
+    rc.rc = CMPI_RC_ERR_FAILED;
+    inst = DisplayProvider_Create_InstanceMI(broker->broker(), broker->context(), &rc);
+    ASSERT_EQ(CMPI_RC_OK, rc.rc);
+    EXPECT_EQ(2, driver().constructed);
+    EXPECT_EQ(CMPI_RC_OK, inst->ft->cleanup(inst, broker->context(), 1).rc);
+    EXPECT_EQ(1, driver().destroyed);
+    EXPECT_EQ(CMPI_RC_OK, authorize("CIM_InstCreation"));
+    EXPECT_EQ(CMPI_RC_OK, ind->ft->cleanup(ind, broker->context(), 1).rc);
+    EXPECT_EQ(2, driver().destroyed);
+    inst = nullptr;
+    ind = nullptr;
 }
 
 TEST_F(ProviderTest, RefusedOperationsNeedNoProvider)

@@ -1,5 +1,7 @@
 #include "ScriptedDriver.h"
 
+#include <new>
+
 ScriptedDriver& ScriptedDriver::instance()
 {
     static ScriptedDriver driver;
@@ -60,6 +62,9 @@ DisplayApi::~DisplayApi()
 
 DISPLAY_CODE DisplayApi::initialiseDisplayDriver()
 {
+    if (ScriptedDriver::instance().initThrows) {
+        throw std::bad_alloc();
+    }
     if (!init) {
         DISPLAY_CODE code = ScriptedDriver::instance().initResult;
         init = code == DSP_OK;

@@ -10,6 +10,7 @@
 
 struct ScriptedDriver {
     DISPLAY_CODE initResult = DSP_OK;
+    bool initThrows = false;  // initialiseDisplayDriver throws std::bad_alloc
     DISPLAY_CODE listResult = DSP_OK;
     std::vector<DisplayInformation> records;
     // Reported to the registered listener during the next enumeration only.

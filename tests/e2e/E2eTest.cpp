@@ -396,3 +396,70 @@ TEST_F(E2eTest, ConcurrentRequestsWhileMonitorsComeAndGo)
     RecordProperty("requests", requests.load());
     RecordProperty("indications", static_cast<int>(total));
 }
+
+// ---------------------------------------------------------------------------
+// Unload and teardown as CIM object managers do them
+// ---------------------------------------------------------------------------
+
+TEST_F(E2eTest, IdleUnloadTriedTwiceAfterTheSubscriptionsEndKeepsTheProviderServing)
+{
+    InventoryFields f = Fields("7427", "A10", "7777777");
+    EmulatedBus::instance().plug(Monitor("idle", 0x4676, f));
+    ASSERT_EQ(CMPI_RC_OK, host.enumerateInstanceNames(kNs, kClass).status.rc);
+    subscribe();
+    ASSERT_TRUE(host.deActivateFilter("CIM_InstCreation", false).ok());
+    ASSERT_TRUE(host.deActivateFilter("CIM_InstDeletion", true).ok());
+
+    // Each try: instance cleanup(false), then indication cleanup(false); a
+    // refusal by either keeps the library and both MIs.
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_EQ(CMPI_RC_DO_NOT_UNLOAD, host.idleUnload().rc) << "round " << round;
+        EXPECT_TRUE(host.instanceMILoaded());
+        EXPECT_TRUE(host.indicationMILoaded());
+    }
+    auto names = host.enumerateInstanceNames(kNs, kClass);
+    EXPECT_EQ(CMPI_RC_OK, names.status.rc);
+    EXPECT_EQ(1u, names.paths.size());
+    auto all = host.enumerateInstances(kNs, kClass);
+    EXPECT_EQ(CMPI_RC_OK, all.status.rc);
+    EXPECT_EQ(1u, all.instances.size());
+    EXPECT_EQ(CMPI_RC_OK, host.getInstance(kNs, kClass, "DeviceID", Id(f)).status.rc);
+    EXPECT_EQ(1u, host.instanceFactoryCalls());
+    EXPECT_EQ(1u, host.indicationFactoryCalls());
+}
+
+TEST_F(E2eTest, EmptyOrNullDeviceIdIsNotFound)
+{
+    EmulatedBus::instance().plug(Monitor("one", 0x4676, Fields("7427", "A10", "8888888")));
+    ASSERT_EQ(CMPI_RC_OK, host.enumerateInstanceNames(kNs, kClass).status.rc);
+    EXPECT_EQ(CMPI_RC_ERR_NOT_FOUND, host.getInstance(kNs, kClass, "DeviceID", "").status.rc);
+    EXPECT_EQ(CMPI_RC_ERR_NOT_FOUND,
+              host.getInstance(kNs, kClass, "DeviceID", "", CMPI_string).status.rc);
+    EXPECT_EQ(CMPI_RC_ERR_NOT_FOUND,
+              host.getInstance(kNs, kClass, "DeviceID", HostValue::NullText()).status.rc);
+    EXPECT_EQ(CMPI_RC_ERR_NOT_FOUND,
+              host.getInstance(kNs, kClass, "DeviceID", HostValue::Null(CMPI_string)).status.rc);
+    EXPECT_EQ(CMPI_RC_OK,
+              host.getInstance(kNs, kClass, "DeviceID", "7427-A10-8888888").status.rc);
+}
+
+TEST_F(E2eTest, TerminatingCleanupWaitsForAnIndicationInFlight)
+{
+    subscribe();
+    const auto delay = std::chrono::milliseconds(1500);
+    host.delayDeliverIndication(delay);
+    EmulatedBus::instance().plug(Monitor("late", 0x4676, Fields("7427", "A10", "9999999")));
+    ASSERT_TRUE(host.enumerateInstanceNames(kNs, kClass).ok());
+    ASSERT_EQ(1u, host.counters().threadsStarted);
+
+    // The CIM object manager shuts down while the listener is slow.
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(host.cleanupInstanceMI(true).ok());
+    EXPECT_TRUE(host.cleanupIndicationMI(true).ok());
+    auto waited = std::chrono::steady_clock::now() - start;
+    // Once the cleanups have returned, the delivery is over and the thread
+    // is at most returning to the broker, so the library may go.
+    EXPECT_EQ(1u, host.counters().deliveries);
+    EXPECT_TRUE(host.waitForProviderThreads(std::chrono::milliseconds(500)));
+    EXPECT_LT(waited, std::chrono::seconds(5) + delay);
+}
