@@ -1,5 +1,18 @@
 // Public interface of libvexdisplay: the driver API, its result codes, the
 // per-monitor record and the listener for arrivals and departures.
+//
+// In short: construct one DisplayApi, call initialiseDisplayDriver() once,
+// then call getDisplayInformationList() whenever the monitors are wanted.
+// Each such call lists the USB bus, opens and reads every supported monitor
+// and hands back one DisplayInformation record per monitor. There is no
+// background thread and no polling: arrivals and departures are noticed only
+// during getDisplayInformationList(), and reported to the listener (if one
+// is set) on the calling thread.
+//
+// Errors are reported as DISPLAY_CODE values, not as exceptions (an
+// allocation failure can still throw std::bad_alloc). Each call's codes are
+// listed at its declaration. What went wrong in detail goes to the
+// library's log (see log.h), not to the caller.
 #ifndef PNLMON_DISPLAY_H
 #define PNLMON_DISPLAY_H
 
@@ -13,22 +26,28 @@
 
 typedef std::vector<std::string> str_list_t;
 
+// Result codes. The numbers are fixed: pnlmon-inventory exits with them.
+// Codes marked "reserved" are never returned by this version of the
+// library; callers should still treat them as failures.
 enum DISPLAY_CODE : int {
-    DSP_OK = 0,
-    DSP_NOT_INITIALISED = 1,
-    DSP_INTERNAL_ERROR = 2,
-    DSP_ENUMERATION_IN_PROGRESS = 3,
-    DSP_ENUM_FAILED = 4,
-    DSP_NO_DEVICES = 5,
-    DSP_UPDATE_FAILED = 6,
-    DSP_NO_HID_DRIVER = 7,
-    DSP_FLASH_FAILED = 8,
-    DSP_NOT_IMPL = 9,
-    DSP_BAD_ID = 10,
-    DSP_FLASH_IN_PROGRESS = 11
+    DSP_OK = 0,                      // success
+    DSP_NOT_INITIALISED = 1,         // initialiseDisplayDriver() has not succeeded yet
+    DSP_INTERNAL_ERROR = 2,          // the driver could not create its internal lock
+    DSP_ENUMERATION_IN_PROGRESS = 3, // reserved (callers may map it to "monitors unknown")
+    DSP_ENUM_FAILED = 4,             // the USB device list could not be obtained
+    DSP_NO_DEVICES = 5,              // the bus was listed but no supported monitor could be read
+    DSP_UPDATE_FAILED = 6,           // reserved
+    DSP_NO_HID_DRIVER = 7,           // reserved
+    DSP_FLASH_FAILED = 8,            // reserved
+    DSP_NOT_IMPL = 9,                // reserved
+    DSP_BAD_ID = 10,                 // reserved
+    DSP_FLASH_IN_PROGRESS = 11       // a monitor flash utility runs: the monitors were left alone
 };
 
-// Everything the driver reports about one attached monitor.
+// Everything the driver reports about one attached monitor. A plain value:
+// every member is owned by the record, copies are independent, and nothing
+// in it points back into the driver. Text fields are the monitor's own
+// bytes; they need not be valid UTF-8.
 class DisplayInformation {
 public:
     std::string bus;
@@ -71,30 +90,89 @@ public:
 
 typedef std::vector<DisplayInformation> display_list_t;
 
+// The caller's list of records: owned by the caller, filled (appended to)
+// by DisplayApi::getDisplayInformationList().
 class DisplayInformationList : public display_list_t {
 };
 
-// Told of monitor arrivals and departures, on the thread that enumerates.
+// Told of monitor arrivals and departures.
+//
+// Threading and locks: both functions are called only from inside
+// DisplayApi::getDisplayInformationList(), on the thread that called it,
+// while that DisplayApi holds its enumeration lock (the lock that lets one
+// enumeration run at a time). So calls for one DisplayApi never overlap,
+// and arrive in this order within one enumeration: every departure, then
+// every arrival. A listener must return promptly, must not throw, and must
+// not call back into the same DisplayApi (that would wait for the lock it
+// is called under). It may hand the record to another thread.
+//
+// What counts as a change: a monitor's device identifier (see
+// DisplayInformation::getDeviceId) present now and absent in the previous
+// enumeration that could list the bus is an arrival, and the reverse a
+// departure. The first enumeration of a DisplayApi reports every attached
+// monitor as arrived.
+//
+// Ownership: each call receives its own copy of the record. The listener
+// object itself stays the caller's; the DisplayApi only keeps its address.
 class PNLMON_EXPORT IDisplayListener {
 public:
     IDisplayListener() {}
     virtual ~IDisplayListener() {}
+    // A monitor arrived; info is read from it during this enumeration.
     virtual void DisplayCreated(DisplayInformation info) = 0;
+    // A monitor left; info is the record of it from the previous enumeration.
     virtual void DisplayDeleted(DisplayInformation info) = 0;
 };
 
 class DisplayManager;
 
+// The driver's front end.
+//
+// Threading: getDisplayInformationList() may be called from several threads
+// at once; the enumerations are serialised by the DisplayApi's enumeration
+// lock. Every other member (construction, initialiseDisplayDriver,
+// setDisplayListener, clearDisplayListener, destruction) takes no lock: the
+// caller calls them from one thread at a time and never while another
+// thread is inside getDisplayInformationList() on the same object.
+// Construct and destroy DisplayApi objects from one thread at a time (they
+// share the process's libusb context and configuration).
+//
+// Monitors stay opened and claimed by a DisplayApi from the enumeration
+// that found them until its next enumeration or its destruction; a second
+// DisplayApi in the same process cannot read them meanwhile.
 class PNLMON_EXPORT DisplayApi {
 public:
+    // Reads the configuration (/etc/pnlmon/pnlmon.conf) and initialises
+    // libusb; opens no device.
     DisplayApi();
+    // Releases every monitor it holds. The listener is not called.
     ~DisplayApi();
     DisplayApi(const DisplayApi&) = delete;
     DisplayApi& operator=(const DisplayApi&) = delete;
 
+    // Prepares the driver; call once before anything else. A second call
+    // after success does nothing and answers DSP_OK.
+    //   DSP_OK              the driver is ready
+    //   DSP_INTERNAL_ERROR  its enumeration lock could not be created; may be retried
     DISPLAY_CODE initialiseDisplayDriver();
+
+    // Lists the bus, reads every supported monitor and, on DSP_OK, appends
+    // one record per monitor to list, in bus order. Entries already in list
+    // are kept; on any other code list is left unchanged. The listener, if
+    // set, is called during this call (see IDisplayListener).
+    //   DSP_OK                 at least one record appended
+    //   DSP_NOT_INITIALISED    initialiseDisplayDriver() has not succeeded
+    //   DSP_FLASH_IN_PROGRESS  a flash utility runs; the bus was not touched, no listener call
+    //   DSP_ENUM_FAILED        the USB device list could not be obtained; no listener call
+    //   DSP_NO_DEVICES         no supported monitor could be read (departures may have been reported)
     DISPLAY_CODE getDisplayInformationList(DisplayInformationList& list);
+
+    // Sets the one listener (replacing any earlier one). Ignored before
+    // initialiseDisplayDriver() has succeeded. The listener is not owned:
+    // keep it alive until clearDisplayListener() or the destructor.
     void setDisplayListener(IDisplayListener* listener);
+    // Removes the listener; no call reaches it once this has returned.
+    // Ignored before initialiseDisplayDriver() has succeeded.
     void clearDisplayListener();
 
 private:
@@ -103,7 +181,8 @@ private:
 };
 
 // Identification strings, found by looking at the library file or at a
-// process's memory.
+// process's memory. Static storage owned by the library; read them, do not
+// write them.
 extern "C" {
 PNLMON_EXPORT extern char EyeCatcher1[4];
 PNLMON_EXPORT extern char PnlmonlVersion[26];
