@@ -9,8 +9,8 @@
 #include <string>
 
 #include "FuzzLogging.h"
+#include "HexDump.h"
 #include "LogRecord.h"
-#include "QavHidDisplay.h"
 #include "log.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const unsigned char* bytes = reinterpret_cast<const unsigned char*>(all.data()) + rest;
     int length = static_cast<int>(all.size() - rest);
 
-    QavHidDisplay::dumpBytes(length > 0 ? bytes : nullptr, length, title.c_str());
+    HexDump::log(length > 0 ? bytes : nullptr, length, title.c_str());
     Log(level, "%s", title.c_str());
     Log(level, "%s: %.*s", title.c_str(), length, reinterpret_cast<const char*>(bytes));
     LogQuick(level, title.c_str());

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <memory>
 
+#include "HexDump.h"
 #include "HidIo.h"
-#include "Logger.h"
 #include "log.h"
 
 namespace {
@@ -161,7 +161,7 @@ bool QavHidDisplay::getInventory()
     if (!exchange(CMD_INVENTORY, 0x00, 1, bytes)) {
         return false;
     }
-    dumpBytes(bytes, REPORT_LEN, "Inventory Bytes");
+    HexDump::log(bytes, REPORT_LEN, "Inventory Bytes");
     if (!inventory.initialise(reinterpret_cast<const char*>(bytes), REPORT_LEN, vid, pid)) {
         return false;
     }
@@ -175,7 +175,7 @@ bool QavHidDisplay::getEdid128()
     if (!exchange(CMD_EDID, 0x00, 3, bytes)) {
         return false;
     }
-    dumpBytes(bytes, 128, "EDID Bytes");
+    HexDump::log(bytes, 128, "EDID Bytes");
     edid.initialise(bytes, 128);
     return true;
 }
@@ -186,9 +186,9 @@ bool QavHidDisplay::getEdid256()
     if (!exchange(CMD_EDID, 0x01, 6, bytes)) {
         return false;
     }
-    dumpBytes(bytes, 128, "DisplayPort EDID Bytes - First Block");
+    HexDump::log(bytes, 128, "DisplayPort EDID Bytes - First Block");
     edid.initialise(bytes, 128);
-    dumpBytes(bytes + 128, 128, "DisplayPort EDID Bytes - Second Block");
+    HexDump::log(bytes + 128, 128, "DisplayPort EDID Bytes - Second Block");
     return true;
 }
 
@@ -198,7 +198,7 @@ bool QavHidDisplay::getOsd()
     if (!exchange(CMD_OSD, 0x00, 1, bytes)) {
         return false;
     }
-    dumpBytes(bytes, REPORT_LEN, "OSD Bytes");
+    HexDump::log(bytes, REPORT_LEN, "OSD Bytes");
     osd.initialise(bytes, REPORT_LEN);
     return true;
 }
@@ -210,33 +210,7 @@ void QavHidDisplay::setDeviceData()
 
 void QavHidDisplay::dumpBytes(const unsigned char* bytes, int len, const char* str)
 {
-    if (bytes == nullptr || len <= 0) {
-        return;
-    }
-    // The dump is only formatted when its lines will be written.
-    if (static_cast<int>(Logger::GetInstance().GetHandler().GetLevel()) < static_cast<int>(LEVEL_DEBUG)) {
-        return;
-    }
-    Log(LEVEL_DEBUG, "%s:", str != nullptr ? str : "");
-    // Eight bytes a line, each as two lower-case hex digits and a blank.
-    static const char kHex[] = "0123456789abcdef";
-    char line[8 * 3 + 1];
-    int used = 0;
-    for (int i = 0; i < len; ++i) {
-        line[used++] = kHex[bytes[i] >> 4];
-        line[used++] = kHex[bytes[i] & 0x0f];
-        line[used++] = ' ';
-        if (i % 8 == 7) {
-            line[used] = '\0';
-            LogQuick(LEVEL_DEBUG, line);
-            used = 0;
-        }
-    }
-    // A trailing partial line is logged too, so no byte goes unseen.
-    if (used > 0) {
-        line[used] = '\0';
-        LogQuick(LEVEL_DEBUG, line);
-    }
+    HexDump::log(bytes, len, str);
 }
 
 void QavHidDisplay::buildDeviceInformation(DisplayInformation& info)

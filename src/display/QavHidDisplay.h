@@ -44,7 +44,8 @@ public:
     void getSerialNumber(std::string& sn);
     void getDeviceId(std::string& devId);
 
-    // Logs len bytes at DEBUG under a title line, eight "%02x " groups a line.
+    // Logs len bytes at DEBUG under a title line, eight "%02x " groups a
+    // line: the same as HexDump::log.
     static void dumpBytes(const unsigned char* bytes, int len, const char* str);
 
 private:
