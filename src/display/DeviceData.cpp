@@ -4,11 +4,6 @@
 
 namespace {
 
-const unsigned short kTiloFirstProduct = 0x4676;
-const unsigned short kTiloLastProduct = 0x4677;
-const unsigned short kMervFirstProduct = 0x4678;
-const unsigned short kMervLastProduct = 0x4679;
-
 // The fixed attributes of each family, indexed by family code.
 struct FamilyAttributes {
     const char* name;
@@ -103,11 +98,11 @@ void DeviceData::setDevice(Inventory& inventory, unsigned short pid)
 {
     device = kUnknown;
     if (inventory.isTilmerv()) {
-        // The product id passed in decides between the two families.
-        if (pid >= kTiloFirstProduct && pid <= kTiloLastProduct) {
-            device = kTilo;
-        } else if (pid >= kMervFirstProduct && pid <= kMervLastProduct) {
-            device = kMerv;
+        // The product id passed in decides between the two families of the
+        // inventory's vendor.
+        unsigned short family = SupportedMonitorTable::family(inventory.vid, pid);
+        if (family == kTilo || family == kMerv) {
+            device = family;
         }
     } else if (inventory.isSarn()) {
         device = kSarn;

@@ -5,15 +5,16 @@
 #define PNLMON_DEVICEDATA_H
 
 #include "Inventory.h"
+#include "SupportedMonitorTable.h"
 #include "display.h"
 
 class DeviceData {
 public:
-    // Family codes of device.
-    static constexpr unsigned short kUnknown = 0;
-    static constexpr unsigned short kTilo = 1;
-    static constexpr unsigned short kMerv = 2;
-    static constexpr unsigned short kSarn = 3;
+    // Family codes of device, as in the supported-monitor table.
+    static constexpr unsigned short kUnknown = SupportedMonitorTable::kFamilyUnknown;
+    static constexpr unsigned short kTilo = SupportedMonitorTable::kFamilyTilo;
+    static constexpr unsigned short kMerv = SupportedMonitorTable::kFamilyMerv;
+    static constexpr unsigned short kSarn = SupportedMonitorTable::kFamilySarn;
 
     DeviceData();
     virtual ~DeviceData();

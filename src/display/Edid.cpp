@@ -32,6 +32,8 @@ const int kChecksumOffset = 127;
 
 const int kFirstYear = 1990;
 
+const char kReportName[] = "an EDID base block";
+
 // The established timings, one per bit from bit 7 of byte 35 on; the
 // remaining seven bits of byte 37 carry nothing.
 const char* const kEstablishedTimings[] = {
@@ -107,6 +109,16 @@ const unsigned char kSampleBlocks[256] = {
     0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF7,
 };
 
+// The sum of the block's bytes modulo 256: 0 for an intact block.
+unsigned int ChecksumResidue(const unsigned char* raw)
+{
+    unsigned int sum = 0;
+    for (int i = 0; i < Edid::kBlockLength; ++i) {
+        sum += raw[i];
+    }
+    return sum & 0xFF;
+}
+
 unsigned int LittleEndian16(const unsigned char* bytes)
 {
     return static_cast<unsigned int>(bytes[0]) | (static_cast<unsigned int>(bytes[1]) << 8);
@@ -159,11 +171,7 @@ bool Edid::validateLength(unsigned int len)
 
 bool Edid::validateChecksum(unsigned char* raw)
 {
-    unsigned int sum = 0;
-    for (int i = 0; i < kBlockLength; ++i) {
-        sum += raw[i];
-    }
-    sum &= 0xFF;
+    unsigned int sum = ChecksumResidue(raw);
     if (sum != 0) {
         Log(LEVEL_ERROR, "Edid::validateChecksum - bad checksum %d", static_cast<int>(sum));
         return false;
@@ -182,22 +190,35 @@ bool Edid::validateProlog(unsigned char* raw)
     return true;
 }
 
-bool Edid::initialise(const unsigned char* rawBytes, int rawBytesLen)
+bool Edid::initialise(const unsigned char* rawBytes, int rawBytesLen, Rejection* why)
 {
+    Rejection ignored;
+    Rejection& rejection = why != nullptr ? *why : ignored;
+    rejection.clear();
     if (rawBytes == nullptr) {
         LogQuick(LEVEL_ERROR, "Edid::initialise - rawBytes - no buffer");
+        rejection.noBuffer(kReportName, kBlockLength);
         return false;
     }
     if (rawBytesLen < 0) {
         // A negative length must not pass the unsigned length check.
         Log(LEVEL_ERROR, "Edid::validateLength - raw bytes length - wanted 128, got %d",
             rawBytesLen);
+        rejection.tooShort(kReportName, rawBytesLen, kBlockLength);
         return false;
     }
     // The checks only read; they take the block as the caller's bytes.
     unsigned char* raw = const_cast<unsigned char*>(rawBytes);
-    if (!validateLength(static_cast<unsigned int>(rawBytesLen)) || !validateChecksum(raw) ||
-        !validateProlog(raw)) {
+    if (!validateLength(static_cast<unsigned int>(rawBytesLen))) {
+        rejection.tooShort(kReportName, rawBytesLen, kBlockLength);
+        return false;
+    }
+    if (!validateChecksum(raw)) {
+        rejection.badChecksum(ChecksumResidue(raw));
+        return false;
+    }
+    if (!validateProlog(raw)) {
+        rejection.badHeader();
         return false;
     }
 

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "Rejection.h"
 #include "display.h"
 
 class Edid {
@@ -20,8 +21,9 @@ public:
     // extension block that follows is not examined). False, with an error
     // line and no field touched, for a missing or short buffer, a bad
     // checksum or a wrong header. Decoding appends to the lists: decode one
-    // block per object.
-    bool initialise(const unsigned char* rawBytes, int rawBytesLen);
+    // block per object. why, when given, receives the reason (kNone after a
+    // decode).
+    bool initialise(const unsigned char* rawBytes, int rawBytesLen, Rejection* why = nullptr);
     // Drops the decoded mark only; the values stay.
     void clear();
 

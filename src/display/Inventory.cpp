@@ -1,16 +1,13 @@
 #include "Inventory.h"
 
+#include "SupportedMonitorTable.h"
 #include "log.h"
 
 namespace {
 
-const unsigned short kTilmervVendor = 0x04B3;
-const unsigned short kTilmervFirstProduct = 0x4676;
-const unsigned short kTilmervLastProduct = 0x4679;
-const unsigned short kSarnVendor = 0x0F66;
-const unsigned short kSarnProduct = 0x467A;
-
 const unsigned int kSecondsPerHour = 3600;
+
+const char kReportName[] = "an inventory report";
 
 // Status byte 1: a clear pair of bits marks the input as active.
 const unsigned char kVgaInactiveBits = 0x03;
@@ -57,16 +54,21 @@ Inventory::~Inventory()
 }
 
 bool Inventory::initialise(const char* rawBytes, unsigned int rawBytesLen, unsigned short _vid,
-                           unsigned short _pid)
+                           unsigned short _pid, Rejection* why)
 {
+    Rejection ignored;
+    Rejection& rejection = why != nullptr ? *why : ignored;
+    rejection.clear();
     clear();
     if (rawBytes == nullptr) {
         LogQuick(LEVEL_ERROR, "Inventory::initialise - rawBytes - no buffer");
+        rejection.noBuffer(kReportName, sizeof(_DEV_INFO));
         return false;
     }
     if (rawBytesLen < sizeof(_DEV_INFO)) {
         Log(LEVEL_ERROR, "Inventory::initialise - rawBytesLen - wanted %d, got %d",
             static_cast<int>(sizeof(_DEV_INFO)), static_cast<int>(rawBytesLen));
+        rejection.tooShort(kReportName, rawBytesLen, sizeof(_DEV_INFO));
         return false;
     }
     vid = _vid;
@@ -108,18 +110,20 @@ std::string Inventory::getVideoSourceString()
 
 bool Inventory::isSarn()
 {
-    return vid == kSarnVendor && pid == kSarnProduct;
+    return SupportedMonitorTable::family(vid, pid) == SupportedMonitorTable::kFamilySarn;
 }
 
 bool Inventory::isTilmerv()
 {
-    return vid == kTilmervVendor && pid >= kTilmervFirstProduct && pid <= kTilmervLastProduct;
+    unsigned short family = SupportedMonitorTable::family(vid, pid);
+    return family == SupportedMonitorTable::kFamilyTilo || family == SupportedMonitorTable::kFamilyMerv;
 }
 
 bool Inventory::___test()
 {
+    const SupportedMonitorTable::Row* first = SupportedMonitorTable::begin();
     bool result = initialise(reinterpret_cast<const char*>(kSampleReport), sizeof(kSampleReport),
-                             kTilmervVendor, kTilmervFirstProduct);
+                             first->vid, first->pid);
     ___dump();
     return result;
 }

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <string>
 
+#include "Rejection.h"
+
 enum VideoSource_t : int {
     VideoSourceUnknown = 0,
     VideoSourceVGA = 1,
@@ -44,9 +46,10 @@ public:
 
     // Decodes one report of at least 35 bytes (the rest is not looked at)
     // from the monitor with the given USB ids. False, with an error line,
-    // for a short or missing buffer; the record is then empty.
+    // for a short or missing buffer; the record is then empty. why, when
+    // given, receives the reason (kNone after a decode).
     bool initialise(const char* rawBytes, unsigned int rawBytesLen, unsigned short _vid,
-                    unsigned short _pid);
+                    unsigned short _pid, Rejection* why = nullptr);
 
     VideoSource getVideoSource();
     std::string getVideoSourceString();

@@ -4,6 +4,12 @@
 
 #include "log.h"
 
+namespace {
+
+const char kReportName[] = "an OSD report";
+
+}  // namespace
+
 Osd::Osd() : currentHorizontalResolution(0), currentVerticalResolution(0), currentRefreshRate(0)
 {
     LogQuick(LEVEL_DEBUG, "Osd Constructed");
@@ -15,16 +21,21 @@ Osd::~Osd()
     LogQuick(LEVEL_DEBUG, "Osd Destroyed");
 }
 
-bool Osd::initialise(const unsigned char* rawBytes, int rawBytesLen)
+bool Osd::initialise(const unsigned char* rawBytes, int rawBytesLen, Rejection* why)
 {
+    Rejection ignored;
+    Rejection& rejection = why != nullptr ? *why : ignored;
+    rejection.clear();
     clear();
     if (rawBytes == nullptr) {
         LogQuick(LEVEL_ERROR, "Osd::initialise - rawBytes - no buffer");
+        rejection.noBuffer(kReportName, sizeof(_OSD_INFO));
         return false;
     }
     if (rawBytesLen < static_cast<int>(sizeof(_OSD_INFO))) {
         Log(LEVEL_ERROR, "Osd::initialise - rawBytesLen - wanted %d, got %d",
             static_cast<int>(sizeof(_OSD_INFO)), rawBytesLen);
+        rejection.tooShort(kReportName, rawBytesLen, sizeof(_OSD_INFO));
         return false;
     }
 

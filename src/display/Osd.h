@@ -3,6 +3,7 @@
 #ifndef PNLMON_OSD_H
 #define PNLMON_OSD_H
 
+#include "Rejection.h"
 #include "ResolutionList.h"
 
 // Byte layout of the OSD report; only resolution is decoded.
@@ -41,8 +42,9 @@ public:
 
     // Decodes one report of at least 24 bytes (the rest is not looked at).
     // False, with an error line, only for a missing or short buffer. A mode
-    // index the table does not describe gives 0, 0, 0 and still true.
-    bool initialise(const unsigned char* rawBytes, int rawBytesLen);
+    // index the table does not describe gives 0, 0, 0 and still true. why,
+    // when given, receives the reason (kNone after a decode).
+    bool initialise(const unsigned char* rawBytes, int rawBytesLen, Rejection* why = nullptr);
 
     ResolutionList resolutionList;
     unsigned int currentHorizontalResolution;

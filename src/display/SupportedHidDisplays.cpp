@@ -1,12 +1,13 @@
 #include "SupportedHidDisplays.h"
 
+#include "SupportedMonitorTable.h"
+
 SupportedHidDisplays::SupportedHidDisplays()
 {
-    displayList.emplace_back(0x04B3, 0x4676);
-    displayList.emplace_back(0x04B3, 0x4677);
-    displayList.emplace_back(0x04B3, 0x4678);
-    displayList.emplace_back(0x04B3, 0x4679);
-    displayList.emplace_back(0x0F66, 0x467A);
+    for (const SupportedMonitorTable::Row* row = SupportedMonitorTable::begin();
+         row != SupportedMonitorTable::end(); ++row) {
+        displayList.emplace_back(row->vid, row->pid);
+    }
 }
 
 SupportedHidDisplays::~SupportedHidDisplays() = default;

@@ -1,4 +1,4 @@
-// The compiled-in table of the monitors the driver talks to.
+// The monitors the driver talks to: the pairs of SupportedMonitorTable.
 #ifndef PNLMON_SUPPORTEDHIDDISPLAYS_H
 #define PNLMON_SUPPORTEDHIDDISPLAYS_H
 

@@ -32,10 +32,6 @@ const int kExitUsage = 64;
 // Reports larger than this are not monitor reports.
 const size_t kMaxInput = 1 << 20;
 
-const size_t kInventoryLength = sizeof(_DEV_INFO);
-const size_t kOsdLength = sizeof(_OSD_INFO);
-const size_t kEdidLength = Edid::kBlockLength;
-
 const char kUsage[] =
     "Usage: pnlmon-decode edid FILE [--log[=LEVEL]]\n"
     "       pnlmon-decode inventory FILE [--vid ID] [--pid ID] [--log[=LEVEL]]\n"
@@ -238,39 +234,12 @@ int ReadInput(const Options& options, std::vector<unsigned char>& bytes)
     return -1;
 }
 
-std::string TooShort(size_t got, size_t wanted, const char* what)
-{
-    return "too short: " + std::to_string(got) + " bytes, " + what + " needs " +
-           std::to_string(wanted);
-}
-
-// The reason the EDID decoder rejects a block, found by the same checks
-// in the same order.
-std::string EdidRejection(const std::vector<unsigned char>& bytes)
-{
-    if (bytes.size() < kEdidLength) {
-        return TooShort(bytes.size(), kEdidLength, "an EDID base block");
-    }
-    unsigned int sum = 0;
-    for (size_t i = 0; i < kEdidLength; ++i) {
-        sum += bytes[i];
-    }
-    if ((sum & 0xFF) != 0) {
-        return "bad checksum: bytes 0-127 sum to " + std::to_string(sum & 0xFF) +
-               " modulo 256, not 0";
-    }
-    static const unsigned char header[8] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
-    if (memcmp(bytes.data(), header, sizeof(header)) != 0) {
-        return "bad header: bytes 0-7 are not 00 ff ff ff ff ff ff 00";
-    }
-    return "not decoded";
-}
-
 nlohmann::json DecodeEdid(const std::vector<unsigned char>& bytes, std::string& error)
 {
     Edid edid;
-    if (!edid.initialise(bytes.data(), static_cast<int>(bytes.size()))) {
-        error = EdidRejection(bytes);
+    Rejection why;
+    if (!edid.initialise(bytes.data(), static_cast<int>(bytes.size()), &why)) {
+        error = why.text();
         return nullptr;
     }
     nlohmann::json out;
@@ -291,9 +260,11 @@ nlohmann::json DecodeInventory(const std::vector<unsigned char>& bytes, const Op
                                std::string& error)
 {
     Inventory inventory;
+    Rejection why;
     if (!inventory.initialise(reinterpret_cast<const char*>(bytes.data()),
-                              static_cast<unsigned int>(bytes.size()), options.vid, options.pid)) {
-        error = TooShort(bytes.size(), kInventoryLength, "an inventory report");
+                              static_cast<unsigned int>(bytes.size()), options.vid, options.pid,
+                              &why)) {
+        error = why.text();
         return nullptr;
     }
     DeviceData deviceData;
@@ -323,8 +294,9 @@ nlohmann::json DecodeInventory(const std::vector<unsigned char>& bytes, const Op
 nlohmann::json DecodeOsd(const std::vector<unsigned char>& bytes, std::string& error)
 {
     Osd osd;
-    if (!osd.initialise(bytes.data(), static_cast<int>(bytes.size()))) {
-        error = TooShort(bytes.size(), kOsdLength, "an OSD report");
+    Rejection why;
+    if (!osd.initialise(bytes.data(), static_cast<int>(bytes.size()), &why)) {
+        error = why.text();
         return nullptr;
     }
     nlohmann::json out;
