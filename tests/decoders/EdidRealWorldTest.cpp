@@ -215,3 +215,35 @@ TEST(EdidRealWorld, CorruptBlocksAreRejectedForTheirReason)
         EXPECT_EQ(0u, errors[0].compare(0, want->second.size(), want->second)) << errors[0];
     }
 }
+
+TEST(EdidRealWorld, EveryBlockGivesTheReasonOfItsTable)
+{
+    std::string dir = DataDir();
+    std::vector<Row> rows, negatives;
+    if (!ReadTable(dir + "/expected.tsv", rows) || !ReadTable(dir + "/negative.tsv", negatives)) {
+        GTEST_SKIP() << "no EDID test data in " << dir;
+    }
+    const std::map<std::string, Rejection::Reason> reasonFor = {
+        {"reject: checksum", Rejection::kBadChecksum},
+        {"reject: short (<128 bytes)", Rejection::kTooShort},
+        {"reject: header", Rejection::kBadHeader},
+    };
+    for (const Row& row : negatives) {
+        rows.push_back(row);
+    }
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.at("file"));
+        Rejection::Reason want = Rejection::kNone;
+        if (row.count("expected") != 0) {
+            auto found = reasonFor.find(row.at("expected"));
+            ASSERT_NE(reasonFor.end(), found) << row.at("expected");
+            want = found->second;
+        }
+        Bytes block;
+        ASSERT_TRUE(ReadBytes(dir + "/" + row.at("file"), block));
+        Edid edid;
+        Rejection why;
+        EXPECT_EQ(want == Rejection::kNone, edid.initialise(block.data(), static_cast<int>(block.size()), &why));
+        EXPECT_EQ(want, why.reason()) << why.text();
+    }
+}

@@ -1,7 +1,11 @@
 // The compiled-in table of supported monitors.
 #include <gtest/gtest.h>
 
+#include "DeviceData.h"
+#include "Inventory.h"
+#include "Sandbox.h"
 #include "SupportedHidDisplays.h"
+#include "SupportedMonitorTable.h"
 
 TEST(SupportedTable, HoldsTheFiveRowsInOrder)
 {
@@ -29,4 +33,70 @@ TEST(SupportedTable, MatchesOnlyListedPairs)
     EXPECT_FALSE(table.findMatchingDisplay(0x04B3, 0x4675));  // just outside the ranges
     EXPECT_FALSE(table.findMatchingDisplay(0x0F66, 0x467B));
     EXPECT_FALSE(table.findMatchingDisplay(0, 0));
+}
+
+// The bus scan, the inventory decoder and the device data all follow the
+// one supported-monitor table: every row is scanned and gets its family,
+// and a pair outside the table gets none anywhere.
+void CheckTheThreeUsersOfTheTable()
+{
+    SupportedHidDisplays scan;
+    ASSERT_EQ(SupportedMonitorTable::size(), scan.rows().size());
+    const char report[35] = {};
+    size_t index = 0;
+    for (const SupportedMonitorTable::Row* row = SupportedMonitorTable::begin();
+         row != SupportedMonitorTable::end(); ++row, ++index) {
+        SCOPED_TRACE(index);
+        EXPECT_EQ(row->vid, scan.rows()[index].vid);
+        EXPECT_EQ(row->pid, scan.rows()[index].pid);
+        EXPECT_NE(SupportedMonitorTable::kFamilyUnknown, row->family);
+
+        Inventory inventory;
+        ASSERT_TRUE(inventory.initialise(report, sizeof(report), row->vid, row->pid));
+        EXPECT_EQ(row->family == SupportedMonitorTable::kFamilySarn, inventory.isSarn());
+        EXPECT_EQ(row->family == SupportedMonitorTable::kFamilyTilo ||
+                      row->family == SupportedMonitorTable::kFamilyMerv,
+                  inventory.isTilmerv());
+        DeviceData data;
+        data.setData(inventory, row->pid);
+        EXPECT_EQ(row->family, data.device);
+    }
+
+    // Neighbours of the rows: a supported vendor with a product of the
+    // other vendor, and products just outside the table.
+    const unsigned short outside[][2] = {{0x04B3, 0x467A}, {0x0F66, 0x4676}, {0x04B3, 0x4675},
+                                         {0x0F66, 0x467B}, {0, 0}};
+    for (const auto& pair : outside) {
+        SCOPED_TRACE(pair[1]);
+        EXPECT_EQ(nullptr, SupportedMonitorTable::find(pair[0], pair[1]));
+        EXPECT_FALSE(scan.findMatchingDisplay(pair[0], pair[1]));
+        Inventory inventory;
+        ASSERT_TRUE(inventory.initialise(report, sizeof(report), pair[0], pair[1]));
+        EXPECT_FALSE(inventory.isSarn());
+        EXPECT_FALSE(inventory.isTilmerv());
+        DeviceData data;
+        data.setData(inventory, pair[1]);
+        EXPECT_EQ(DeviceData::kUnknown, data.device);
+    }
+
+    // The family follows the product id handed to the device data, within
+    // the vendor of the inventory.
+    Inventory tilo;
+    ASSERT_TRUE(tilo.initialise(report, sizeof(report), 0x04B3, 0x4676));
+    DeviceData data;
+    data.setData(tilo, 0x4679);
+    EXPECT_EQ(DeviceData::kMerv, data.device);
+    data.setData(tilo, 0x467A);
+    EXPECT_EQ(DeviceData::kUnknown, data.device);
+}
+
+TEST(SupportedTable, OneTableDrivesScanInventoryAndDeviceData)
+{
+    // In a child: the decoders create the logger, which the other tests of
+    // this binary expect to create afresh in their own children.
+    sandbox::ChildResult r = sandbox::RunInChild([] {
+        CheckTheThreeUsersOfTheTable();
+        return testing::Test::HasFailure() ? 1 : 0;
+    });
+    EXPECT_EQ(0, r.exitCode) << r.out;
 }
