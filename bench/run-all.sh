@@ -57,7 +57,7 @@ if [[ " $stages " == *" callgrind "* ]] && [ "$callgrind" = 1 ] && command -v va
     [ "$level" = 0 ] && arg=(--log-off)
     echo "== callgrind level $level" >&2
     (cd "$raw" && LD_PRELOAD=libumockdev-preload.so.0 valgrind --tool=callgrind \
-      --suppressions="$here/tests/support/usbemu/valgrind.supp" \
+      --suppressions="$here/src/usbemu/valgrind.supp" \
       --toggle-collect='DisplayApi::getDisplayInformationList*' \
       --callgrind-out-file="$raw/callgrind-level$level.%p" \
       "$build/bench/driver/pnlmon_bench_enumeration" "${arg[@]}" \

@@ -280,6 +280,8 @@ BENCHMARK(BM_BareLibusbKeepOpen)->Arg(1)->Arg(4)->Arg(16)->Unit(benchmark::kMill
 
 int main(int argc, char** argv)
 {
+    // Run from the build tree, where the preload shim is not beside it.
+    setenv("PNLMON_NLFIX", PNLMON_BUILD_NLFIX, 0);
     usbemu::EnsurePreload(argc, argv);
     std::string error;
     if (!sandbox::Enter(&error, true)) {

@@ -110,8 +110,12 @@ contents)
     [ -x "$root/usr/$PNLMON_BINDIR/$tool" ] || { echo "$tool is not executable" >&2; missing=1; }
     expect -f "usr/$PNLMON_MANDIR/man1/$tool.1"
   done
+  if has_target pnlmon-sim; then
+    expect -f "usr/$PNLMON_MANDIR/man5/pnlmon-sim-scenario.5"
+  fi
   if has_target pnlmon-sim && has_target pnlmon_nlfix; then
-    expect -f "usr/$PNLMON_BINDIR/libpnlmon_nlfix.so"
+    expect -f "usr/$PNLMON_LIBDIR/pnlmon/libpnlmon_nlfix.so"
+    [ ! -e "$root/usr/$PNLMON_BINDIR/libpnlmon_nlfix.so" ] || { echo "libpnlmon_nlfix.so is in the program folder" >&2; missing=1; }
   fi
   expect -f "usr/$PNLMON_MANDIR/man5/pnlmon.conf.5"
   expect -f "usr/$PNLMON_MANDIR/man5/pnlmon-log.conf.5"

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <thread>
@@ -94,9 +95,19 @@ std::string CimHostTool::DefaultProvider()
             return env;
         }
     }
-    for (const char* candidate : {PNLMON_BUILD_PROVIDER, PNLMON_INSTALLED_PROVIDER, PNLMON_INSTALLED_PROVIDER_LIB}) {
-        if (access(candidate, R_OK) == 0) {
-            return candidate;
+    // Relative to this executable: the installation it belongs to, else the
+    // build tree, which links the provider beside it.
+    char self[PATH_MAX];
+    ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length > 0) {
+        self[length] = '\0';
+        std::string exe(self);
+        std::string folder = exe.substr(0, exe.rfind('/') + 1);
+        for (const char* candidate : {PNLMON_INSTALLED_PROVIDER, PNLMON_INSTALLED_PROVIDER_LIB, "libvexdisplayprov.so"}) {
+            std::string path = folder + candidate;
+            if (access(path.c_str(), R_OK) == 0) {
+                return path;
+            }
         }
     }
     return "libvexdisplayprov.so"; // left to the dynamic loader's search path

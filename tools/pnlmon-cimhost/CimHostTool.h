@@ -21,7 +21,8 @@ public:
     int run(const std::vector<std::string>& args);
 
     static std::string Usage();
-    // --provider, else $PNLMON_PROVIDER, else the first existing default.
+    // $PNLMON_PROVIDER, else the first existing default: the installation's
+    // provider (cmpi/ folder, then library folder), else the build tree's.
     static std::string DefaultProvider();
 
 private:

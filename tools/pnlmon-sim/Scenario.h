@@ -1,6 +1,6 @@
 // A pnlmon-sim scenario: the monitors of the emulated bus and a timeline of
 // plugs and unplugs, read from a JSON file (format in
-// tests/support/usbemu/README.md).
+// src/usbemu/README.md).
 #ifndef PNLMON_SIM_SCENARIO_H
 #define PNLMON_SIM_SCENARIO_H
 

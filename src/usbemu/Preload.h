@@ -28,8 +28,9 @@ std::string PreloadList(bool withNlFix, const std::string& existing);
 // process, or empty when there is none (no sanitizer, or a static runtime).
 std::string SharedSanitizerRuntime();
 
-// Path of the nlfix shim: $PNLMON_NLFIX, beside this executable, or where
-// the build put it; empty when none exists.
+// Path of the nlfix shim: $PNLMON_NLFIX, else the private library folder of
+// the installation this executable belongs to (<libdir>/pnlmon beside
+// <bindir>), else beside this executable; empty when none exists.
 std::string NlFixLibrary();
 
 // umockdev aborts the process that emulates the monitors as soon as one

@@ -20,6 +20,8 @@ const int kUeventQueueDepth = 4096;
 
 int main(int argc, char** argv)
 {
+    // Test programs run from the build tree, where the shim is not beside them.
+    setenv("PNLMON_NLFIX", PNLMON_BUILD_NLFIX, 0);
     usbemu::EnsurePreload(argc, argv);
     std::string error;
     if (!sandbox::Enter(&error, /*ownPids=*/true)) {

@@ -141,16 +141,18 @@ std::string NlFixLibrary()
     if (length > 0) {
         self[length] = '\0';
         std::string exe(self);
-        std::string beside = exe.substr(0, exe.rfind('/') + 1) + "libpnlmon_nlfix.so";
+        std::string folder = exe.substr(0, exe.rfind('/') + 1);
+        // An installed program: the private library folder of its installation.
+        std::string installed = folder + PNLMON_NLFIX_FROM_BINDIR;
+        if (IsFile(installed)) {
+            return installed;
+        }
+        // Beside the program: the build tree links it there.
+        std::string beside = folder + "libpnlmon_nlfix.so";
         if (IsFile(beside)) {
             return beside;
         }
     }
-#ifdef PNLMON_NLFIX_PATH
-    if (IsFile(PNLMON_NLFIX_PATH)) {
-        return PNLMON_NLFIX_PATH;
-    }
-#endif
     return std::string();
 }
 
