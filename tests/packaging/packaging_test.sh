@@ -3,7 +3,7 @@
 # unpacks them with dpkg -x into a folder of the build tree, and checks what
 # an installation gets. One step per invocation (the CTest fixture runs
 # "build" first and "cleanup" last):
-#   build | contents | tools | consumer | sim | postinst | cleanup
+#   build | contents | tools | paths | consumer | sim | postinst | cleanup
 # Settings come from the environment (see CMakeLists.txt). Exit status 77
 # means "skipped".
 set -euo pipefail
@@ -194,6 +194,45 @@ tools)
     check_resolves "$libdir/libvexdisplayprov.so.3" libvexdisplay.so.3
   fi
   echo "tools ok"
+  ;;
+
+paths)
+  # What is installed holds no path of the build tree or of the configured
+  # prefix when the packages use another (debugging sections aside), and the
+  # installed tools find the installed files: the shim in the private library
+  # folder, the provider in the library folder.
+  need_unpacked
+  shopt -s nullglob
+  trees=("$PNLMON_BUILD_DIR/")
+  [ "$PNLMON_INSTALL_PREFIX" = /usr ] || trees+=("$PNLMON_INSTALL_PREFIX/")
+  for f in "$bindir"/* "$libdir"/*.so.* "$libdir"/pnlmon/*; do
+    [ -f "$f" ] && [ ! -L "$f" ] || continue
+    plain=$work/plain
+    objcopy --strip-debug "$f" "$plain" 2>/dev/null || cp "$f" "$plain"
+    for tree in "${trees[@]}"; do
+      if strings -a "$plain" | grep -F -- "$tree"; then fail "$(basename "$f") holds a path under $tree"; fi
+    done
+  done
+  rm -f "$work/plain"
+  if has_target pnlmon-sim; then
+    [ -f "$libdir/pnlmon/libpnlmon_nlfix.so" ] || fail "the shim is not in $libdir/pnlmon"
+    echo '{ "monitors": [ { "name": "till1" } ] }' >"$work/paths.json"
+    out=$(LD_LIBRARY_PATH=$libdir PNLMON_NLFIX='' private_run "$bindir/pnlmon-sim" -q "$work/paths.json" -- \
+          sh -c 'echo "$LD_PRELOAD"' 2>"$work/sim.err" || true)
+    shim=$(tr ':' '\n' <<<"$out" | grep 'libpnlmon_nlfix\.so$' || true)
+    [ -n "$shim" ] || { cat "$work/sim.err" >&2; fail "pnlmon-sim preloads no shim: $out"; }
+    [ "$(realpath "$shim")" = "$(realpath "$libdir/pnlmon/libpnlmon_nlfix.so")" ] ||
+      fail "pnlmon-sim preloads $shim, not the installed shim"
+  fi
+  if has_target pnlmon-cimhost && has_target vexdisplayprov; then
+    LD_LIBRARY_PATH=$libdir LD_DEBUG=files PNLMON_PROVIDER='' private_run "$bindir/pnlmon-cimhost" ein \
+      >/dev/null 2>"$work/cimhost.err" || true
+    loaded=$(sed -n 's/.*file=\(.*libvexdisplayprov\.so[^ ]*\) *\[0\]; *dynamically loaded.*/\1/p' "$work/cimhost.err" | head -n1)
+    [ -n "$loaded" ] || { tail -n 20 "$work/cimhost.err" >&2; fail "pnlmon-cimhost loaded no provider"; }
+    [ "$(dirname "$(realpath "$loaded")")" = "$(realpath "$libdir")" ] ||
+      fail "pnlmon-cimhost loaded $loaded, not the installed provider"
+  fi
+  echo "paths ok"
   ;;
 
 consumer)

@@ -12,6 +12,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -148,6 +150,45 @@ TEST(PnlmonSim, ExitsWithTheChildsStatus)
     SimResult missing = Sim({"-q", kExamples + "/tilo.json", "--", "/nonexistent/program"});
     EXPECT_EQ(missing.status, 127);
     EXPECT_NE(missing.err.find("cannot run /nonexistent/program"), std::string::npos) << missing.err;
+    EXPECT_TRUE(Leftovers().empty());
+}
+
+// The shim the child runs with: the build tree's, found beside pnlmon-sim,
+// unless $PNLMON_NLFIX names another.
+TEST(PnlmonSim, ChildRunsWithTheShim)
+{
+    std::string scenario = kExamples + "/tilo.json";
+    std::vector<std::string> showPreload{"-q", scenario, "--", "sh", "-c", "echo \"$LD_PRELOAD\""};
+    auto shimOf = [](const std::string& preload) {
+        std::size_t end = preload.find("libpnlmon_nlfix.so");
+        if (end == std::string::npos) {
+            return std::string();
+        }
+        std::size_t start = preload.rfind(':', end);
+        start = start == std::string::npos ? 0 : start + 1;
+        std::string path = preload.substr(start, end + strlen("libpnlmon_nlfix.so") - start);
+        char resolved[PATH_MAX];
+        return realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
+    };
+    char built[PATH_MAX];
+    ASSERT_NE(realpath(PNLMON_BUILD_NLFIX, built), nullptr);
+
+    unsetenv("PNLMON_NLFIX");
+    SimResult found = Sim(showPreload);
+    EXPECT_EQ(found.status, 0) << found.err;
+    EXPECT_EQ(shimOf(found.out), built) << found.out;
+
+    std::string other = Scratch() + "/other/libpnlmon_nlfix.so";
+    mkdir((Scratch() + "/other").c_str(), 0755);
+    std::string copy = "cp " + std::string(built) + " " + other;
+    ASSERT_EQ(system(copy.c_str()), 0);
+    char otherResolved[PATH_MAX];
+    ASSERT_NE(realpath(other.c_str(), otherResolved), nullptr);
+    setenv("PNLMON_NLFIX", other.c_str(), 1);
+    SimResult chosen = Sim(showPreload);
+    unsetenv("PNLMON_NLFIX");
+    EXPECT_EQ(chosen.status, 0) << chosen.err;
+    EXPECT_EQ(shimOf(chosen.out), otherResolved) << chosen.out;
     EXPECT_TRUE(Leftovers().empty());
 }
 
