@@ -205,7 +205,7 @@ paths)
   shopt -s nullglob
   trees=("$PNLMON_BUILD_DIR/")
   [ "$PNLMON_INSTALL_PREFIX" = /usr ] || trees+=("$PNLMON_INSTALL_PREFIX/")
-  for f in "$bindir"/* "$libdir"/*.so.* "$libdir"/pnlmon/*; do
+  for f in "$bindir"/* "$libdir"/*.so.* "$libdir"/cmpi/*.so.* "$libdir"/pnlmon/*; do
     [ -f "$f" ] && [ ! -L "$f" ] || continue
     plain=$work/plain
     objcopy --strip-debug "$f" "$plain" 2>/dev/null || cp "$f" "$plain"
@@ -229,8 +229,10 @@ paths)
       >/dev/null 2>"$work/cimhost.err" || true
     loaded=$(sed -n 's/.*file=\(.*libvexdisplayprov\.so[^ ]*\) *\[0\]; *dynamically loaded.*/\1/p' "$work/cimhost.err" | head -n1)
     [ -n "$loaded" ] || { tail -n 20 "$work/cimhost.err" >&2; fail "pnlmon-cimhost loaded no provider"; }
-    [ "$(dirname "$(realpath "$loaded")")" = "$(realpath "$libdir")" ] ||
-      fail "pnlmon-cimhost loaded $loaded, not the installed provider"
+    case "$(dirname "$(realpath "$loaded")")" in
+      "$(realpath "$libdir")" | "$(realpath "$libdir")/cmpi") ;;
+      *) fail "pnlmon-cimhost loaded $loaded, not the installed provider" ;;
+    esac
   fi
   echo "paths ok"
   ;;
