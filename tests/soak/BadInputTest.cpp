@@ -188,7 +188,7 @@ TEST_F(BadInputTest, OddKeysNamespacesClassesAndPaths)
         rcOf(host.getInstance(kNs, kClass, "deviceid", id), CMPI_RC_OK, "key name in lower case");
         rcOf(host.getInstance(kNs, kClass, "DeviceID", HostValue::Uint(CMPI_uint32, 7427)), CMPI_RC_ERR_FAILED,
              "uint32 key");
-        rcOf(host.getInstance(kNs, kClass, "DeviceID", HostValue::Null(CMPI_string)), CMPI_RC_ERR_FAILED,
+        rcOf(host.getInstance(kNs, kClass, "DeviceID", HostValue::Null(CMPI_string)), CMPI_RC_ERR_NOT_FOUND,
              "null key value");
         HostObjectPath noKey;
         noKey.nameSpace = kNs;
