@@ -39,3 +39,8 @@ void DisplayManager::clearDisplayListener()
 {
     hidManager.clearDisplayListener();
 }
+
+DISPLAY_CODE DisplayManager::getDisplayReports(display_report_list_t& reports)
+{
+    return hidManager.getDisplayReports(reports);
+}

@@ -17,6 +17,7 @@ public:
     DISPLAY_CODE getDisplayInformationList(DisplayInformationList& list);
     void setDisplayListener(IDisplayListener* listener);
     void clearDisplayListener();
+    DISPLAY_CODE getDisplayReports(display_report_list_t& reports);
 
 private:
     bool init;

@@ -70,6 +70,22 @@ DISPLAY_CODE HidDisplayManager::getDisplayInformationList(DisplayInformationList
     return code;
 }
 
+DISPLAY_CODE HidDisplayManager::getDisplayReports(display_report_list_t& reports)
+{
+    if (!enumLockCreated) {
+        return DSP_NOT_INITIALISED;
+    }
+    pthread_mutex_lock(&enumLock);
+    try {
+        reports = displays.getReports();
+    } catch (...) {
+        pthread_mutex_unlock(&enumLock);
+        throw;
+    }
+    pthread_mutex_unlock(&enumLock);
+    return DSP_OK;
+}
+
 DISPLAY_CODE HidDisplayManager::updateDisplays(display_list_t& records)
 {
     if (FlashAware::isMonitorFlashProgramActive()) {

@@ -26,6 +26,9 @@ public:
     // Enumerates the bus and, on DSP_OK, appends one record per monitor.
     DISPLAY_CODE getDisplayInformationList(DisplayInformationList& list);
 
+    // The reports of the latest enumeration; see DisplayApi.
+    DISPLAY_CODE getDisplayReports(display_report_list_t& reports);
+
 private:
     // The enumeration and the records of its monitors, under enumLock.
     bool enumerate(display_list_t& records);

@@ -73,6 +73,16 @@ void HidIo::freeConfigDescriptor(libusb_config_descriptor* config)
     libusb_free_config_descriptor(config);
 }
 
+uint8_t HidIo::getBusNumber(libusb_device* dev)
+{
+    return libusb_get_bus_number(dev);
+}
+
+uint8_t HidIo::getDeviceAddress(libusb_device* dev)
+{
+    return libusb_get_device_address(dev);
+}
+
 int HidIo::open(libusb_device* dev, libusb_device_handle** udev)
 {
     return libusb_open(dev, udev);

@@ -26,6 +26,10 @@ public:
     static int getActiveConfigDescriptor(libusb_device* dev, libusb_config_descriptor** config);
     static void freeConfigDescriptor(libusb_config_descriptor* config);
 
+    // Where the device sits: its bus number and its address on that bus.
+    static uint8_t getBusNumber(libusb_device* dev);
+    static uint8_t getDeviceAddress(libusb_device* dev);
+
     // Open and close a device: libusb results, unchanged.
     static int open(libusb_device* dev, libusb_device_handle** udev);
     static void close(libusb_device_handle* udev);

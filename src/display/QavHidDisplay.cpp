@@ -17,7 +17,9 @@ bool IsInterruptIn(const libusb_endpoint_descriptor& endpoint)
 }
 }  // namespace
 
-QavHidDisplay::QavHidDisplay() : init(false), udev(nullptr), vid(0), pid(0), fw(0), intf(0), ep(0)
+QavHidDisplay::QavHidDisplay()
+    : init(false), udev(nullptr), vid(0), pid(0), fw(0), intf(0), ep(0), busNumber(0), deviceAddress(0),
+      state(DisplayReport::DESCRIPTOR_FAILED), usbError(0)
 {
     LogQuick(LEVEL_DEBUG, "QavHidDisplay Constructed");
 }
@@ -75,18 +77,26 @@ bool QavHidDisplay::parseDescriptors(libusb_device* dev)
 bool QavHidDisplay::initialise(libusb_device* dev)
 {
     LogQuick(LEVEL_TRACE, "QavHidDisplay::initialise");
+    busNumber = HidIo::getBusNumber(dev);
+    deviceAddress = HidIo::getDeviceAddress(dev);
+    state = DisplayReport::DESCRIPTOR_FAILED;
     if (!parseDescriptors(dev)) {
         return false;
     }
-    if (HidIo::open(dev, &udev) < 0) {
+    state = DisplayReport::OPEN_FAILED;
+    int opened = HidIo::open(dev, &udev);
+    if (opened < 0) {
+        usbError = opened;
         udev = nullptr;
         LogQuick(LEVEL_ERROR, "QavHidDisplay::initialise - failed to open sysfs device");
         return false;
     }
+    state = DisplayReport::CLAIM_FAILED;
     if (!HidIo::claimInterface(udev, intf)) {
         closeDevice(false);
         return false;
     }
+    state = DisplayReport::REPORT_FAILED;
     Log(LEVEL_TRACE, "Claimed interface %d", intf);
 
     if (!getInventory()) {
@@ -112,6 +122,7 @@ bool QavHidDisplay::initialise(libusb_device* dev)
         return false;
     }
     init = true;
+    state = DisplayReport::READ;
     LogQuick(LEVEL_DEBUG, "QavHidDisplay::initialise - Ok");
     return true;
 }
@@ -161,6 +172,7 @@ bool QavHidDisplay::getInventory()
     if (!exchange(CMD_INVENTORY, 0x00, 1, bytes)) {
         return false;
     }
+    rawInventory.assign(bytes, bytes + REPORT_LEN);
     HexDump::log(bytes, REPORT_LEN, "Inventory Bytes");
     if (!inventory.initialise(reinterpret_cast<const char*>(bytes), REPORT_LEN, vid, pid)) {
         return false;
@@ -175,6 +187,7 @@ bool QavHidDisplay::getEdid128()
     if (!exchange(CMD_EDID, 0x00, 3, bytes)) {
         return false;
     }
+    rawEdid.assign(bytes, bytes + 128);
     HexDump::log(bytes, 128, "EDID Bytes");
     edid.initialise(bytes, 128);
     return true;
@@ -186,6 +199,7 @@ bool QavHidDisplay::getEdid256()
     if (!exchange(CMD_EDID, 0x01, 6, bytes)) {
         return false;
     }
+    rawEdid.assign(bytes, bytes + 256);
     HexDump::log(bytes, 128, "DisplayPort EDID Bytes - First Block");
     edid.initialise(bytes, 128);
     HexDump::log(bytes + 128, 128, "DisplayPort EDID Bytes - Second Block");
@@ -198,6 +212,7 @@ bool QavHidDisplay::getOsd()
     if (!exchange(CMD_OSD, 0x00, 1, bytes)) {
         return false;
     }
+    rawOsd.assign(bytes, bytes + REPORT_LEN);
     HexDump::log(bytes, REPORT_LEN, "OSD Bytes");
     osd.initialise(bytes, REPORT_LEN);
     return true;
@@ -271,4 +286,21 @@ void QavHidDisplay::getSerialNumber(std::string& sn)
 void QavHidDisplay::getDeviceId(std::string& devId)
 {
     devId = inventory.machine + "-" + inventory.model + "-" + inventory.serialNumber;
+}
+
+void QavHidDisplay::getReport(DisplayReport& report)
+{
+    report.busNumber = busNumber;
+    report.deviceAddress = deviceAddress;
+    report.vendorId = vid;
+    report.productId = pid;
+    report.state = state;
+    report.usbError = usbError;
+    report.deviceId.clear();
+    if (state == DisplayReport::READ) {
+        getDeviceId(report.deviceId);
+    }
+    report.inventoryReport = rawInventory;
+    report.edid = rawEdid;
+    report.osdReport = rawOsd;
 }

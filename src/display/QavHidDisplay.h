@@ -7,6 +7,7 @@
 #include <libusb.h>
 
 #include <string>
+#include <vector>
 
 #include "DeviceData.h"
 #include "Edid.h"
@@ -44,6 +45,10 @@ public:
     void getSerialNumber(std::string& sn);
     void getDeviceId(std::string& devId);
 
+    // Where the monitor sits, how far initialise got and the report bytes
+    // read so far, whether initialise succeeded or not.
+    void getReport(DisplayReport& report);
+
     // Logs len bytes at DEBUG under a title line, eight "%02x " groups a
     // line: the same as HexDump::log.
     static void dumpBytes(const unsigned char* bytes, int len, const char* str);
@@ -68,6 +73,13 @@ private:
     unsigned short fw;
     unsigned short intf;
     unsigned char ep;
+    uint8_t busNumber;
+    uint8_t deviceAddress;
+    int state;
+    int usbError;
+    std::vector<unsigned char> rawInventory;
+    std::vector<unsigned char> rawEdid;
+    std::vector<unsigned char> rawOsd;
     Inventory inventory;
     Edid edid;
     Osd osd;

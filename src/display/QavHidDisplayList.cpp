@@ -59,6 +59,7 @@ void QavHidDisplayList::clear()
 bool QavHidDisplayList::enumerate(SupportedHidDisplays& supportedDisplays)
 {
     clear();
+    reports.clear();
     libusb_device** list = nullptr;
     int count = HidIo::get_device_list(&list);
     if (count < 0) {
@@ -103,7 +104,10 @@ void QavHidDisplayList::addQavHidDisplay(libusb_device* dev)
         return;
     }
     QavHidDisplay* display = new QavHidDisplay();
-    if (display->initialise(dev)) {
+    bool ok = display->initialise(dev);
+    reports.emplace_back();
+    display->getReport(reports.back());
+    if (ok) {
         displays.push_back(display);
         std::string id;
         display->getDeviceId(id);

@@ -33,6 +33,10 @@ public:
     // range (negative or not below the count).
     QavHidDisplay* getDisplayAt(int index);
 
+    // The reports of every supported monitor of the latest enumeration,
+    // read or not.
+    const display_report_list_t& getReports() const { return reports; }
+
     // Snapshots the monitors as records, closes them and frees the device list.
     void clear();
 
@@ -43,6 +47,7 @@ private:
     libusb_device** devs;
     qavhiddisplay_list_t displays;
     display_list_t prev_displays;
+    display_report_list_t reports;
     IDisplayListener* displayListener;
     // True while the latest enumeration could not list the bus: its (empty)
     // monitor list says nothing about what is attached, so the next clear()

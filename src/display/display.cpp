@@ -75,3 +75,12 @@ void DisplayApi::clearDisplayListener()
         manager->clearDisplayListener();
     }
 }
+
+DISPLAY_CODE DisplayApi::getDisplayReports(display_report_list_t& reports)
+{
+    reports.clear();
+    if (!init) {
+        return DSP_NOT_INITIALISED;
+    }
+    return manager->getDisplayReports(reports);
+}

@@ -124,6 +124,37 @@ public:
     virtual void DisplayDeleted(DisplayInformation info) = 0;
 };
 
+// What the driver saw of one supported monitor at the latest enumeration:
+// where it sits on the USB bus, how far reading it got, and the report bytes
+// exactly as the monitor sent them (for diagnosis and support tickets).
+class DisplayReport {
+public:
+    // How far reading the monitor got.
+    static const int READ = 0;               // opened and every report read
+    static const int DESCRIPTOR_FAILED = 1;  // its USB descriptors could not be read
+    static const int OPEN_FAILED = 2;        // the device node could not be opened
+    static const int CLAIM_FAILED = 3;       // its interface could not be claimed
+    static const int REPORT_FAILED = 4;      // an exchange or a decode failed
+
+    uint8_t busNumber = 0;
+    uint8_t deviceAddress = 0;
+    uint16_t vendorId = 0;
+    uint16_t productId = 0;
+    int state = READ;
+    // The libusb error code of the failed step where one is known (for
+    // OPEN_FAILED, LIBUSB_ERROR_ACCESS (-3) means no permission), else 0.
+    int usbError = 0;
+    // The device identifier of the record; empty unless state is READ.
+    std::string deviceId;
+    // The raw reports: the 48-byte inventory report, the EDID (128 bytes, or
+    // 256 on DisplayPort) and the 48-byte OSD report. Empty when not read.
+    std::vector<unsigned char> inventoryReport;
+    std::vector<unsigned char> edid;
+    std::vector<unsigned char> osdReport;
+};
+
+typedef std::vector<DisplayReport> display_report_list_t;
+
 class DisplayManager;
 
 // The driver's front end.
@@ -174,6 +205,13 @@ public:
     // Removes the listener; no call reaches it once this has returned.
     // Ignored before initialiseDisplayDriver() has succeeded.
     void clearDisplayListener();
+
+    // The reports of every supported monitor the latest enumeration of this
+    // process found, in bus-list order, including those that could not be
+    // opened or read; the READ ones are in the order of that enumeration's
+    // records. Does not touch the bus. Empty before the first enumeration or
+    // when the device list could not be obtained.
+    DISPLAY_CODE getDisplayReports(display_report_list_t& reports);
 
 private:
     bool init;

@@ -23,6 +23,10 @@ PNLMON_EXPORT void Log(LOG_LEVEL level, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
 PNLMON_EXPORT void WLog(LOG_LEVEL level, const wchar_t* format, ...);
 PNLMON_EXPORT void LogQuick(LOG_LEVEL level, const char* message);
+// Also writes this library's log lines up to level to standard error, in
+// the same format, whatever the configured level and destination; what the
+// configured destination receives does not change. LEVEL_OFF stops it.
+PNLMON_EXPORT void LogMirrorToStandardError(LOG_LEVEL level);
 }
 
 #endif

@@ -21,7 +21,8 @@ bool ParseUnsigned(const std::string& text, unsigned long& out)
 }
 
 FileLogHandler::FileLogHandler()
-    : m_MaxLength(kDefaultMaxLength), m_IsConsole(false), m_File(nullptr), m_bLogFull(false), m_bShutdown(false)
+    : m_MaxLength(kDefaultMaxLength), m_IsConsole(false), m_File(nullptr), m_bLogFull(false), m_bShutdown(false),
+      m_MirrorLevel(LEVEL_OFF)
 {
     GetConfig();
 }
@@ -72,14 +73,32 @@ void FileLogHandler::ApplyConfigValue(const std::string& key, const std::string&
     }
 }
 
+LOG_LEVEL FileLogHandler::GetLevel()
+{
+    int mirror = m_MirrorLevel.load();
+    return mirror > static_cast<int>(m_Level) ? static_cast<LOG_LEVEL>(mirror) : m_Level;
+}
+
 void FileLogHandler::Log(LogRecord& record)
 {
+    int level = static_cast<int>(record.GetLevel());
+    bool configured = level <= static_cast<int>(m_Level);
+    // A console destination already shows the line on standard error.
+    bool mirrored = level <= m_MirrorLevel.load() && !(configured && m_IsConsole);
+    if (!configured && !mirrored) {
+        return;
+    }
     std::string line;
     record.GetLogLine(line);
-    if (m_IsConsole) {
+    if (configured) {
+        if (m_IsConsole) {
+            WriteConsole(line);
+        } else {
+            WriteLog(line);
+        }
+    }
+    if (mirrored) {
         WriteConsole(line);
-    } else {
-        WriteLog(line);
     }
 }
 

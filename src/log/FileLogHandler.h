@@ -1,6 +1,7 @@
 #ifndef PNLMON_FILELOGHANDLER_H
 #define PNLMON_FILELOGHANDLER_H
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
@@ -18,7 +19,9 @@ public:
     FileLogHandler& operator=(const FileLogHandler&) = delete;
 
     void Log(LogRecord& record) override;
-    LOG_LEVEL GetLevel() override { return m_Level; }
+    // The most detailed level anyone receives: the configured one, or the
+    // mirror's when that is higher.
+    LOG_LEVEL GetLevel() override;
 
     // The configuration as read; for tests and tools.
     const std::string& GetFileName() const { return m_FileName; }
@@ -29,6 +32,10 @@ public:
     // Closes the file for good when the library is unloaded; later lines are
     // dropped.
     void Shutdown();
+
+    // Lines up to level also go to standard error, whatever the configured
+    // level and destination; LEVEL_OFF (the default) stops that.
+    void SetMirrorLevel(LOG_LEVEL level) { m_MirrorLevel.store(static_cast<int>(level)); }
 
     // Applies one key=value pair of the configuration file.
     void ApplyConfigValue(const std::string& key, const std::string& value);
@@ -44,6 +51,7 @@ private:
     FILE* m_File;
     bool m_bLogFull;
     bool m_bShutdown;
+    std::atomic<int> m_MirrorLevel;
     // Guards the file state, so that threads logging their first lines at
     // the same moment open the file once.
     std::mutex m_FileLock;

@@ -70,3 +70,14 @@ void LogQuick(LOG_LEVEL level, const char* message)
     }
     Submit(level, message);
 }
+
+void LogMirrorToStandardError(LOG_LEVEL level)
+{
+    int value = static_cast<int>(level);
+    if (value < static_cast<int>(LEVEL_OFF)) {
+        value = LEVEL_OFF;
+    } else if (value > static_cast<int>(LEVEL_TRACE)) {
+        value = LEVEL_TRACE;
+    }
+    Logger::GetInstance().GetFileHandler().SetMirrorLevel(static_cast<LOG_LEVEL>(value));
+}

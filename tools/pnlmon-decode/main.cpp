@@ -2,8 +2,8 @@
 // report or OSD report) read from a file or standard input, raw or as a hex
 // dump, and prints the decoded fields as JSON on standard output.
 //
-// Exit status: 0 decoded, 1 input unreadable, 2 the bytes do not decode,
-// 64 usage error.
+// Exit status: 0 decoded, 1 input unreadable, 2 the bytes do not decode (or
+// text input is not a hex dump), 64 usage error.
 #include <unistd.h>
 
 #include <cctype>
@@ -16,10 +16,15 @@
 
 #include <nlohmann/json.hpp>
 
+#include "CommandLine.h"
 #include "DeviceData.h"
 #include "Edid.h"
+#include "EdidIdentity.h"
+#include "HexDump.h"
+#include "ToolOutput.h"
+#include "display.h"
+#include "log.h"
 #include "Inventory.h"
-#include "Logger.h"
 #include "Osd.h"
 
 namespace {
@@ -27,36 +32,37 @@ namespace {
 const int kExitOk = 0;
 const int kExitUnreadable = 1;
 const int kExitUndecodable = 2;
-const int kExitUsage = 64;
 
 // Reports larger than this are not monitor reports.
 const size_t kMaxInput = 1 << 20;
 
-const char kUsage[] =
-    "Usage: pnlmon-decode edid FILE [--log[=LEVEL]]\n"
-    "       pnlmon-decode inventory FILE [--vid ID] [--pid ID] [--log[=LEVEL]]\n"
-    "       pnlmon-decode osd FILE [--log[=LEVEL]]\n"
-    "       pnlmon-decode --help\n"
-    "\n"
+const char kSynopsis[] =
+    "[-v...] edid FILE
+"
+    "[-v...] [--vid=ID] [--pid=ID] inventory FILE
+"
+    "[-v...] osd FILE";
+
+const char kDescription[] =
     "Decodes a monitor report and prints its fields as JSON.\n"
-    "FILE is raw report bytes or a hex dump (hex byte pairs separated by blanks\n"
-    "or newlines); '-' reads standard input. Input made only of hex digits and\n"
-    "white space is taken as a hex dump unless --raw is given.\n"
-    "\n"
-    "  --vid ID, --pid ID  USB vendor and product id of the monitor the\n"
-    "                      inventory report came from (e.g. 0x04B3, 0x4676);\n"
-    "                      they select the family and the video input rules.\n"
-    "                      Default 0 (no known family).\n"
-    "  --raw, --hex        read FILE as raw bytes, or as a hex dump, whatever it\n"
-    "                      looks like\n"
-    "  --log[=LEVEL]       echo the decoders' log lines to standard error, up to\n"
-    "                      LEVEL (0-4, default 4).\n"
-    "\n"
+    "FILE is raw report bytes or a hex dump; '-' reads standard input. Text input\n"
+    "is read as a hex dump: plain hex byte pairs (blanks, commas and 0x allowed),\n"
+    "xxd or hexdump -C output, the hex block of edid-decode's output, or the\n"
+    "reports pnlmon-inventory --raw prints. Other input is raw bytes.\n"
+    "For an EDID, the product name, serial text, product code, serial number and\n"
+    "model year found in it are added beside the driver's fields.";
+
+const char kFooter[] =
     "Text fields holding bytes that are not UTF-8 are printed with U+FFFD in\n"
     "their place; NUL bytes are printed as \\u0000.\n"
     "\n"
-    "Exit status: 0 decoded, 1 input unreadable, 2 the bytes do not decode,\n"
-    "64 usage error.\n";
+    "Exit status:\n"
+    "  0   decoded\n"
+    "  1   input unreadable\n"
+    "  2   the bytes do not decode, or text input is not a hex dump\n"
+    "  64  usage error\n";
+
+enum OptionId { kVid = 0x100, kPid, kRaw, kHex, kLog };
 
 struct Options {
     std::string kind;
@@ -64,15 +70,8 @@ struct Options {
     unsigned short vid = 0;
     unsigned short pid = 0;
     enum { kAuto, kRaw, kHex } format = kAuto;
-    bool log = false;
-    int logLevel = LEVEL_TRACE;
+    int logLevel = LEVEL_OFF;
 };
-
-int UsageError(const std::string& message)
-{
-    fprintf(stderr, "pnlmon-decode: %s\n%s", message.c_str(), kUsage);
-    return kExitUsage;
-}
 
 bool ParseId(const std::string& text, unsigned short& id)
 {
@@ -89,57 +88,6 @@ bool ParseId(const std::string& text, unsigned short& id)
     return true;
 }
 
-// Returns -1 when the arguments are fine, otherwise the exit status.
-int ParseArguments(int argc, char** argv, Options& options, bool& help)
-{
-    std::vector<std::string> positional;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            help = true;
-            return kExitOk;
-        }
-        if (arg == "--vid" || arg == "--pid") {
-            if (i + 1 >= argc) {
-                return UsageError(arg + " needs a value");
-            }
-            arg += "=" + std::string(argv[++i]);
-        }
-        if (arg.compare(0, 6, "--vid=") == 0 || arg.compare(0, 6, "--pid=") == 0) {
-            unsigned short& id = arg[2] == 'v' ? options.vid : options.pid;
-            if (!ParseId(arg.substr(6), id)) {
-                return UsageError("bad USB id '" + arg.substr(6) + "' (0 to 0xFFFF)");
-            }
-        } else if (arg == "--raw") {
-            options.format = Options::kRaw;
-        } else if (arg == "--hex") {
-            options.format = Options::kHex;
-        } else if (arg == "--log") {
-            options.log = true;
-        } else if (arg.compare(0, 6, "--log=") == 0) {
-            std::string level = arg.substr(6);
-            if (level.size() != 1 || level[0] < '0' || level[0] > '4') {
-                return UsageError("bad log level '" + level + "' (0 to 4)");
-            }
-            options.log = true;
-            options.logLevel = level[0] - '0';
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            return UsageError("unknown option '" + arg + "'");
-        } else {
-            positional.push_back(arg);
-        }
-    }
-    if (positional.size() != 2) {
-        return UsageError(positional.empty() ? "no report kind given" : "want a report kind and a FILE");
-    }
-    options.kind = positional[0];
-    options.file = positional[1];
-    if (options.kind != "edid" && options.kind != "inventory" && options.kind != "osd") {
-        return UsageError("unknown report kind '" + options.kind + "'");
-    }
-    return -1;
-}
-
 bool ReadAll(FILE* in, std::vector<unsigned char>& bytes, std::string& error)
 {
     unsigned char buffer[4096];
@@ -154,46 +102,6 @@ bool ReadAll(FILE* in, std::vector<unsigned char>& bytes, std::string& error)
     if (ferror(in)) {
         error = strerror(errno);
         return false;
-    }
-    return true;
-}
-
-bool IsHexDump(const std::vector<unsigned char>& bytes)
-{
-    if (bytes.empty()) {
-        return false;
-    }
-    for (unsigned char c : bytes) {
-        if (!isxdigit(c) && !isspace(c)) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// Each blank-separated word is one or more whole byte pairs.
-bool ParseHexDump(const std::vector<unsigned char>& text, std::vector<unsigned char>& bytes,
-                  std::string& error)
-{
-    std::string word;
-    size_t i = 0;
-    while (i <= text.size()) {
-        if (i == text.size() || isspace(text[i])) {
-            if (word.size() % 2 != 0) {
-                error = "bad hex dump: '" + word + "' is not a whole number of bytes";
-                return false;
-            }
-            for (size_t j = 0; j < word.size(); j += 2) {
-                bytes.push_back(static_cast<unsigned char>(std::stoul(word.substr(j, 2), nullptr, 16)));
-            }
-            word.clear();
-        } else if (isxdigit(text[i])) {
-            word += static_cast<char>(text[i]);
-        } else {
-            error = "bad hex dump: byte " + std::to_string(i) + " is neither a hex digit nor a blank";
-            return false;
-        }
-        ++i;
     }
     return true;
 }
@@ -221,11 +129,20 @@ int ReadInput(const Options& options, std::vector<unsigned char>& bytes)
         fprintf(stderr, "pnlmon-decode: %s: %s\n", file.c_str(), error.c_str());
         return kExitUnreadable;
     }
-    bool hex = options.format == Options::kHex ||
-               (options.format == Options::kAuto && IsHexDump(content));
+    bool text = HexDump::IsText(content);
+    bool hex = options.format == Options::kHex || (options.format == Options::kAuto && text);
     if (hex) {
-        if (!ParseHexDump(content, bytes, error)) {
-            fprintf(stderr, "pnlmon-decode: %s: %s\n", file.c_str(), error.c_str());
+        if (!text) {
+            size_t at = 0;
+            while (at < content.size() && (isprint(content[at]) || isspace(content[at]))) {
+                ++at;
+            }
+            fprintf(stderr, "pnlmon-decode: %s: not a hex dump: byte %zu is neither a hex digit nor a blank\n",
+                    file.c_str(), at);
+            return kExitUndecodable;
+        }
+        if (!HexDump::Read(std::string(content.begin(), content.end()), bytes, error)) {
+            fprintf(stderr, "pnlmon-decode: %s: not a hex dump: %s\n", file.c_str(), error.c_str());
             return kExitUndecodable;
         }
     } else {
@@ -253,6 +170,23 @@ nlohmann::json DecodeEdid(const std::vector<unsigned char>& bytes, std::string& 
     out["supportedResolutionsAndRefreshRates"] = edid.supportedResolutionsAndRefreshRates;
     out["preferredResolutionAndRefreshRate"] = edid.preferredResolutionAndRefreshRate;
     out["powerManagementModes"] = edid.powerManagementModes;
+
+    // What else the block names, where present.
+    EdidIdentity identity;
+    identity.decode(bytes.data(), bytes.size());
+    if (identity.hasProductName) {
+        out["productName"] = identity.productName;
+    }
+    if (identity.hasSerialString) {
+        out["serialString"] = identity.serialString;
+    }
+    out["productCode"] = identity.productCode;
+    if (identity.hasSerialNumber) {
+        out["serialNumber"] = identity.serialNumber;
+    }
+    if (identity.hasModelYear) {
+        out["modelYear"] = identity.modelYear;
+    }
     return out;
 }
 
@@ -311,24 +245,66 @@ nlohmann::json DecodeOsd(const std::vector<unsigned char>& bytes, std::string& e
 int main(int argc, char** argv)
 {
     Options options;
-    bool help = false;
-    int status = ParseArguments(argc, argv, options, help);
-    if (help) {
-        fputs(kUsage, stdout);
-        return kExitOk;
-    }
-    if (status >= 0) {
+    CommandLine commandLine(
+        "pnlmon-decode", kSynopsis, kDescription,
+        {
+            {"vid", 0, CommandLine::kRequired, "ID",
+             "USB vendor id of the monitor an inventory report came\nfrom (e.g. 0x04B3); with --pid it selects the family\nand the video input rules. Default 0 (no known family)",
+             kVid},
+            {"pid", 0, CommandLine::kRequired, "ID", "USB product id of that monitor (e.g. 0x4676)", kPid},
+            {"raw", 0, CommandLine::kNone, nullptr, "read FILE as raw bytes, whatever it looks like", kRaw},
+            {"hex", 0, CommandLine::kNone, nullptr, "read FILE as a hex dump, whatever it looks like", kHex},
+            {"log", 0, CommandLine::kOptional, "LEVEL", "the same as --verbose=LEVEL (default 4)", kLog},
+        },
+        kFooter);
+    commandLine.addVersionLine(std::string("decoders of libvexdisplay: ") + PnlmonlVersion + BuildDate);
+    int status = commandLine.parse(argc, argv, [&](int id, const char* value, std::string& error) {
+        switch (id) {
+        case kVid:
+        case kPid:
+            if (!ParseId(value, id == kVid ? options.vid : options.pid)) {
+                error = std::string("bad USB id '") + value + "' (0 to 0xFFFF)";
+                return false;
+            }
+            return true;
+        case kRaw: options.format = Options::kRaw; return true;
+        case kHex: options.format = Options::kHex; return true;
+        case kLog:
+            if (value == nullptr) {
+                options.logLevel = LEVEL_TRACE;
+            } else if (value[0] >= '0' && value[0] <= '4' && value[1] == '\0') {
+                options.logLevel = value[0] - '0';
+            } else {
+                error = std::string("bad log level '") + value + "' (0 to 4)";
+                return false;
+            }
+            return true;
+        default:
+            return false;
+        }
+    });
+    if (status != CommandLine::kContinue) {
         return status;
+    }
+    const std::vector<std::string>& operands = commandLine.operands();
+    if (operands.size() != 2) {
+        return commandLine.usageError(operands.empty() ? "no report kind given" : "want a report kind and a FILE");
+    }
+    options.kind = operands[0];
+    options.file = operands[1];
+    if (options.kind != "edid" && options.kind != "inventory" && options.kind != "osd") {
+        return commandLine.usageError("unknown report kind '" + options.kind + "'");
+    }
+    if (commandLine.verbosity() > options.logLevel) {
+        options.logLevel = commandLine.verbosity();
     }
 
     // The library writes lines of its own to standard output ("Logger
-    // created"); results go to a duplicate of the real standard output and
-    // descriptor 1 points at standard error while the decoders run.
-    fflush(stdout);
-    int resultFd = dup(STDOUT_FILENO);
-    FILE* results = resultFd >= 0 ? fdopen(resultFd, "w") : nullptr;
-    if (results == nullptr || dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
-        fprintf(stderr, "pnlmon-decode: cannot set up standard output: %s\n", strerror(errno));
+    // created"); results go to a duplicate of the real standard output.
+    ToolOutput output;
+    std::string error;
+    if (!output.divert(options.logLevel >= LEVEL_TRACE, error)) {
+        fprintf(stderr, "pnlmon-decode: %s\n", error.c_str());
         return kExitUnreadable;
     }
 
@@ -337,14 +313,8 @@ int main(int argc, char** argv)
     if (status >= 0) {
         return status;
     }
+    LogMirrorToStandardError(static_cast<LOG_LEVEL>(options.logLevel));
 
-    if (options.log) {
-        FileLogHandler& handler = Logger::GetInstance().GetFileHandler();
-        handler.ApplyConfigValue("IsConsole", "1");
-        handler.ApplyConfigValue("Level", std::to_string(options.logLevel));
-    }
-
-    std::string error;
     nlohmann::json out;
     if (options.kind == "edid") {
         out = DecodeEdid(bytes, error);
@@ -353,7 +323,6 @@ int main(int argc, char** argv)
     } else {
         out = DecodeOsd(bytes, error);
     }
-    fflush(stdout);
     if (out.is_null()) {
         fprintf(stderr, "pnlmon-decode: %s: %s\n", options.file.c_str(), error.c_str());
         return kExitUndecodable;
@@ -361,8 +330,8 @@ int main(int argc, char** argv)
 
     // Text fields are monitor bytes: invalid UTF-8 becomes U+FFFD.
     std::string text = out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
-    fprintf(results, "%s\n", text.c_str());
-    if (fclose(results) != 0) {
+    fprintf(output.out(), "%s\n", text.c_str());
+    if (!output.finish()) {
         fprintf(stderr, "pnlmon-decode: cannot write the result: %s\n", strerror(errno));
         return kExitUnreadable;
     }

@@ -1,11 +1,10 @@
-// pnlmon-inventory: lists the point-of-sale monitors attached over USB, as a
-// table or as JSON, or watches them come and go. A thin shell over the
-// public driver API; the driver's own standard-output lines are sent to
-// standard error so that standard output carries only results.
+// pnlmon-inventory: lists the point-of-sale monitors attached over USB, in
+// detail, one line each, or as JSON; writes a monitor's raw EDID; or
+// watches the monitors come and go. A thin shell over the public driver
+// API: the tool never talks to the bus itself.
 #include <signal.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -15,36 +14,67 @@
 #include <string>
 #include <vector>
 
+#include "ByteText.h"
+#include "CommandLine.h"
+#include "HexDump.h"
+#include "MonitorView.h"
+#include "ToolOutput.h"
 #include "display.h"
+#include "log.h"
 
 namespace {
 
-const char kUsage[] =
-    "Usage: pnlmon-inventory [--json] [--watch SECONDS [--count N]]\n"
-    "\n"
-    "Lists the supported monitors attached over USB.\n"
-    "\n"
-    "  --json             print the full records as JSON (an array; with --watch one\n"
-    "                     event object per line)\n"
-    "  --watch SECONDS    enumerate every SECONDS seconds and print each arrival and\n"
-    "                     departure as the driver reports it\n"
-    "  --count N          with --watch: stop after N enumerations (default: until\n"
-    "                     interrupted)\n"
-    "  --help             this text\n"
-    "\n"
-    "Opening the monitors needs root, or read and write access to their device\n"
-    "nodes under /dev/bus/usb.\n"
-    "\n"
-    "Exit status: the driver's result of the (last) enumeration:\n"
-    "  0  OK, monitors listed\n"
-    "  1  driver not initialised\n"
-    "  2  internal error (the driver could not initialise)\n"
-    "  4  the USB device list could not be obtained\n"
-    "  5  no supported monitor found (or none could be opened)\n"
-    "  11 a monitor firmware-flash utility is running; the monitors were not touched\n"
-    "  64 usage error\n";
+const int kExitNoMonitor = DSP_NO_DEVICES;
+const int kExitOutputFailed = 74;  // sysexits' EX_IOERR
+const int kExitNoPermission = 77;  // sysexits' EX_NOPERM
+const int kUsbErrorAccess = -3;    // LIBUSB_ERROR_ACCESS
+const char kGroup[] = "pnlmon";
 
-const int kUsageError = 64;
+const char kSynopsis[] =
+    "[-l | -j] [-r] [-i ID | -s [BUS:]DEV] [-v...]\n"
+    "-e [-i ID | -s [BUS:]DEV]\n"
+    "-w SECONDS [-c N] [-j] [-i ID]";
+
+const char kDescription[] =
+    "Lists the supported point-of-sale monitors attached over USB: in detail\n"
+    "(the default), one line per monitor (-l) or as JSON (-j). -e writes the\n"
+    "raw EDID of one monitor to standard output (pipe it into edid-decode).";
+
+const char kFooter[] =
+    "Text the monitor sent that is not printable is shown as \\xHH in the views\n"
+    "(a backslash as \\\\); in JSON such a text keeps its key with U+FFFD for each\n"
+    "bad byte and gains \"<key>Bytes\" holding all its bytes in hex.\n"
+    "\n"
+    "Opening the monitors needs root or membership of the group 'pnlmon'.\n"
+    "\n"
+    "Exit status:\n"
+    "  0   monitors listed\n"
+    "  1   driver not initialised\n"
+    "  2   the driver could not initialise\n"
+    "  4   the USB device list could not be obtained\n"
+    "  5   no supported monitor found, none matches the selection, or none\n"
+    "      could be read\n"
+    "  11  a monitor firmware-flash utility is running; monitors not touched\n"
+    "  64  usage error\n"
+    "  74  the output could not be written\n"
+    "  77  monitors found, but this user may not open them\n";
+
+enum OptionId { kJson = 'j', kList = 'l', kRaw = 'r', kEdid = 'e', kWatch = 'w', kCount = 'c', kId = 'i', kUsb = 's' };
+
+struct Options {
+    bool json = false;
+    bool list = false;
+    bool raw = false;
+    bool edid = false;
+    bool watch = false;
+    double interval = 0;
+    long count = -1;
+    std::string id;
+    bool byUsb = false;
+    long bus = -1;  // -1: any bus
+    long device = -1;
+    int verbosity = 0;
+};
 
 volatile sig_atomic_t g_stop = 0;
 
@@ -53,160 +83,85 @@ void OnSignal(int)
     g_stop = 1;
 }
 
-// Standard output for results; the real descriptor 1 points at standard
-// error while the driver runs.
-FILE* g_out = stdout;
-
-bool RedirectLibraryOutput()
+bool ParseUsb(const char* text, Options& options)
 {
-    fflush(stdout);
-    int fd = dup(1);
-    if (fd < 0) {
-        return false;
+    std::string value = text;
+    size_t colon = value.find(':');
+    long bus = -1;
+    long device = -1;
+    if (colon == std::string::npos) {
+        if (!CommandLine::ParseLong(value.c_str(), 1, 255, device)) {
+            return false;
+        }
+    } else {
+        std::string busText = value.substr(0, colon);
+        std::string deviceText = value.substr(colon + 1);
+        if (!busText.empty() && !CommandLine::ParseLong(busText.c_str(), 1, 255, bus)) {
+            return false;
+        }
+        if (!CommandLine::ParseLong(deviceText.c_str(), 1, 255, device)) {
+            return false;
+        }
     }
-    FILE* out = fdopen(fd, "w");
-    if (out == nullptr) {
-        close(fd);
-        return false;
-    }
-    if (dup2(2, 1) < 0) {
-        fclose(out);
-        return false;
-    }
-    g_out = out;
+    options.byUsb = true;
+    options.bus = bus;
+    options.device = device;
     return true;
 }
 
-std::string DeviceId(const DisplayInformation& info)
+bool Selected(const Options& options, const MonitorView& view)
 {
-    std::string id;
-    info.getDeviceId(id);
-    return id;
+    if (!options.id.empty()) {
+        std::string id = view.deviceId();
+        if (id != options.id && ByteText::ForTerminal(id) != options.id) {
+            return false;
+        }
+    }
+    if (options.byUsb) {
+        const DisplayReport* usb = view.report();
+        if (usb == nullptr || usb->deviceAddress != options.device ||
+            (options.bus >= 0 && usb->busNumber != options.bus)) {
+            return false;
+        }
+    }
+    return true;
 }
 
-std::string Join(const str_list_t& list, const char* sep)
+// Pairs the records with the reports of the same enumeration: the read
+// reports come in the order of the records.
+std::vector<MonitorView> Pair(const DisplayInformationList& records, const display_report_list_t& reports)
+{
+    std::vector<MonitorView> views;
+    size_t next = 0;
+    for (const DisplayReport& report : reports) {
+        if (report.state == DisplayReport::READ && next < records.size()) {
+            views.emplace_back(&records[next++], &report);
+        } else if (report.state != DisplayReport::READ) {
+            views.emplace_back(nullptr, &report);
+        }
+    }
+    for (; next < records.size(); ++next) {
+        views.emplace_back(&records[next], nullptr);
+    }
+    return views;
+}
+
+std::string SelectionText(const Options& options)
 {
     std::string text;
-    for (size_t i = 0; i < list.size(); ++i) {
-        if (i > 0) {
-            text += sep;
+    if (!options.id.empty()) {
+        text = "device identifier " + ByteText::ForTerminal(options.id);
+    }
+    if (options.byUsb) {
+        char usb[64];
+        if (options.bus >= 0) {
+            snprintf(usb, sizeof(usb), "bus %03ld device %03ld", options.bus, options.device);
+        } else {
+            snprintf(usb, sizeof(usb), "device %03ld", options.device);
         }
-        text += list[i];
+        text += (text.empty() ? "" : " and ") + std::string(usb);
     }
     return text;
-}
-
-nlohmann::json ToJson(const DisplayInformation& d)
-{
-    nlohmann::json j;
-    j["deviceId"] = DeviceId(d);
-    j["bus"] = d.bus;
-    j["deviceCategory"] = d.deviceCategory;
-    j["firmwareRevision"] = d.firmwareRevision;
-    j["manufactureDate"] = d.manufactureDate;
-    j["manufacturerName"] = d.manufacturerName;
-    j["mechanicalRevision"] = d.mechanicalRevision;
-    j["physicalDeviceName"] = d.physicalDeviceName;
-    j["modelName"] = d.modelName;
-    j["serialNumber"] = d.serialNumber;
-    j["horizontalScreenSize"] = d.horizontalScreenSize;
-    j["verticalScreenSize"] = d.verticalScreenSize;
-    j["horizontalResolution"] = d.horizontalResolution;
-    j["verticalResolution"] = d.verticalResolution;
-    j["refreshRate"] = d.refreshRate;
-    j["supportedResolutionsAndRefreshRates"] = d.supportedResolutionsAndRefreshRates;
-    j["preferredResolutionAndRefreshRate"] = d.preferredResolutionAndRefreshRate;
-    j["displayTechnology"] = d.displayTechnology;
-    j["scanMode"] = d.scanMode;
-    j["supportsColor"] = d.supportsColor;
-    j["supportedVideoSources"] = d.supportedVideoSources;
-    j["currentVideoSource"] = d.currentVideoSource;
-    j["lightSourceType"] = d.lightSourceType;
-    j["lightSourceIlluminationType"] = d.lightSourceIlluminationType;
-    j["lightSourceCount"] = d.lightSourceCount;
-    j["recommendedBrightnessLevel"] = d.recommendedBrightnessLevel;
-    j["currentBrightnessLevel"] = d.currentBrightnessLevel;
-    j["backlightState"] = d.backlightState;
-    j["hoursPoweredCount"] = d.hoursPoweredCount;
-    j["currentBacklightPowerOnHours"] = d.currentBacklightPowerOnHours;
-    j["powerManagementModes"] = d.powerManagementModes;
-    return j;
-}
-
-const char* BacklightText(uint16_t state)
-{
-    switch (state) {
-    case 1:
-        return "ok";
-    case 2:
-        return "fault";
-    default:
-        return "unknown";
-    }
-}
-
-// One row per attribute, one column per monitor.
-void PrintTable(const DisplayInformationList& list)
-{
-    typedef std::string (*Cell)(const DisplayInformation&);
-    struct Row {
-        const char* title;
-        Cell cell;
-    };
-    static const Row rows[] = {
-        {"Device ID", [](const DisplayInformation& d) { return DeviceId(d); }},
-        {"Manufacturer", [](const DisplayInformation& d) { return d.manufacturerName; }},
-        {"Manufacture date", [](const DisplayInformation& d) { return d.manufactureDate; }},
-        {"Firmware", [](const DisplayInformation& d) { return d.firmwareRevision; }},
-        {"Display technology", [](const DisplayInformation& d) { return std::to_string(d.displayTechnology); }},
-        {"Scan mode", [](const DisplayInformation& d) { return std::to_string(d.scanMode); }},
-        {"Light source type", [](const DisplayInformation& d) { return std::to_string(d.lightSourceType); }},
-        {"Light illumination",
-         [](const DisplayInformation& d) { return std::to_string(d.lightSourceIlluminationType); }},
-        {"Light source count", [](const DisplayInformation& d) { return std::to_string(d.lightSourceCount); }},
-        {"Recommended brightness",
-         [](const DisplayInformation& d) { return std::to_string(d.recommendedBrightnessLevel); }},
-        {"Brightness", [](const DisplayInformation& d) { return std::to_string(d.currentBrightnessLevel) + "%"; }},
-        {"Backlight", [](const DisplayInformation& d) { return std::string(BacklightText(d.backlightState)); }},
-        {"Hours powered", [](const DisplayInformation& d) { return std::to_string(d.hoursPoweredCount); }},
-        {"Backlight hours",
-         [](const DisplayInformation& d) { return std::to_string(d.currentBacklightPowerOnHours); }},
-        {"Video source", [](const DisplayInformation& d) { return d.currentVideoSource; }},
-        {"Video inputs", [](const DisplayInformation& d) { return Join(d.supportedVideoSources, ", "); }},
-        {"Current mode",
-         [](const DisplayInformation& d) {
-             return std::to_string(d.horizontalResolution) + "x" + std::to_string(d.verticalResolution) + " @ " +
-                    std::to_string(d.refreshRate) + " Hz";
-         }},
-        {"Preferred mode", [](const DisplayInformation& d) { return d.preferredResolutionAndRefreshRate; }},
-        {"Screen size",
-         [](const DisplayInformation& d) {
-             return std::to_string(d.horizontalScreenSize) + " x " + std::to_string(d.verticalScreenSize) + " mm";
-         }},
-        {"Colour", [](const DisplayInformation& d) { return std::string(d.supportsColor ? "yes" : "no"); }},
-    };
-    size_t titleWidth = 0;
-    for (const Row& row : rows) {
-        titleWidth = std::max(titleWidth, strlen(row.title));
-    }
-    std::vector<size_t> widths(list.size(), 0);
-    for (size_t m = 0; m < list.size(); ++m) {
-        for (const Row& row : rows) {
-            widths[m] = std::max(widths[m], row.cell(list[m]).size());
-        }
-    }
-    for (const Row& row : rows) {
-        fprintf(g_out, "%-*s", static_cast<int>(titleWidth), row.title);
-        for (size_t m = 0; m < list.size(); ++m) {
-            std::string cell = row.cell(list[m]);
-            if (m + 1 == list.size()) {
-                fprintf(g_out, "  %s", cell.c_str());
-            } else {
-                fprintf(g_out, "  %-*s", static_cast<int>(widths[m]), cell.c_str());
-            }
-        }
-        fprintf(g_out, "\n");
-    }
 }
 
 void ExplainCode(DISPLAY_CODE code)
@@ -215,13 +170,7 @@ void ExplainCode(DISPLAY_CODE code)
     case DSP_OK:
         break;
     case DSP_NO_DEVICES:
-        if (geteuid() != 0) {
-            fprintf(stderr,
-                    "pnlmon-inventory: no supported monitor found. Opening the monitors needs root, or read and "
-                    "write access to their device nodes under /dev/bus/usb; run it as root or grant that access.\n");
-        } else {
-            fprintf(stderr, "pnlmon-inventory: no supported monitor found\n");
-        }
+        fprintf(stderr, "pnlmon-inventory: no supported monitor found\n");
         break;
     case DSP_FLASH_IN_PROGRESS:
         fprintf(stderr, "pnlmon-inventory: a monitor firmware-flash utility is running; monitors not queried\n");
@@ -235,9 +184,54 @@ void ExplainCode(DISPLAY_CODE code)
     }
 }
 
+void ExplainPermission(size_t denied)
+{
+    fprintf(stderr,
+            "pnlmon-inventory: permission denied: %zu monitor%s found but this user may not open %s.\n"
+            "Run as root, or join the group '%s' (sudo usermod -aG %s \"$USER\", then log in again).\n",
+            denied, denied == 1 ? "" : "s", denied == 1 ? "it" : "them", kGroup, kGroup);
+}
+
+// Writes the EDID of the one selected monitor: the base block and, when it
+// announces one and it was read, the extension block.
+int WriteEdid(FILE* out, const std::vector<MonitorView>& views)
+{
+    const MonitorView* chosen = nullptr;
+    size_t candidates = 0;
+    for (const MonitorView& view : views) {
+        if (view.report() != nullptr && view.report()->edid.size() >= 128) {
+            chosen = &view;
+            ++candidates;
+        }
+    }
+    if (candidates == 0) {
+        fprintf(stderr, "pnlmon-inventory: no EDID was read from the selected monitor\n");
+        return kExitNoMonitor;
+    }
+    if (candidates > 1) {
+        fprintf(stderr,
+                "pnlmon-inventory: %zu monitors match; choose one with --id or --usb\n"
+                "Try 'pnlmon-inventory --help' for more information.\n",
+                candidates);
+        return CommandLine::kUsageError;
+    }
+    const std::vector<unsigned char>& edid = chosen->report()->edid;
+    size_t length = 128;
+    if (edid[126] >= 1 && edid.size() >= 256) {
+        length = 256;
+    }
+    if (isatty(fileno(out))) {
+        // Binary on a terminal helps no one: the hex form edid-decode reads.
+        fputs(HexDump::Format(edid.data(), length, "").c_str(), out);
+    } else {
+        fwrite(edid.data(), 1, length, out);
+    }
+    return 0;
+}
+
 class WatchListener : public IDisplayListener {
 public:
-    explicit WatchListener(bool json) : json(json) {}
+    WatchListener(FILE* out, const Options& options) : out(out), options(options) {}
 
     void DisplayCreated(DisplayInformation info) override { Print("arrived", info); }
     void DisplayDeleted(DisplayInformation info) override { Print("departed", info); }
@@ -245,125 +239,250 @@ public:
 private:
     void Print(const char* event, const DisplayInformation& info)
     {
-        if (json) {
+        MonitorView view(&info, nullptr);
+        if (!options.id.empty() && !Selected(options, view)) {
+            return;
+        }
+        if (options.json) {
             nlohmann::json j;
             j["event"] = event;
-            j["display"] = ToJson(info);
-            fprintf(g_out, "%s\n", j.dump().c_str());
+            j["display"] = view.json(false);
+            ByteText::MakeJsonSafe(j);
+            fprintf(out, "%s\n", j.dump().c_str());
         } else {
             char stamp[32];
             time_t now = time(nullptr);
             struct tm tmNow;
             localtime_r(&now, &tmNow);
             strftime(stamp, sizeof(stamp), "%Y-%m-%d %H:%M:%S", &tmNow);
-            fprintf(g_out, "%s %-8s %s\n", stamp, event, DeviceId(info).c_str());
+            fprintf(out, "%s %-8s %s\n", stamp, event, ByteText::ForTerminal(view.deviceId()).c_str());
         }
-        fflush(g_out);
+        fflush(out);
     }
 
-    bool json;
+    FILE* out;
+    const Options& options;
 };
 
-bool ParseNumber(const char* text, long min, long& value)
+// Enumerates every interval until stopped or count enumerations are done;
+// the listener prints the changes as the driver reports them.
+DISPLAY_CODE Watch(DisplayApi& api, FILE* out, const Options& options)
 {
-    char* end = nullptr;
-    errno = 0;
-    long v = strtol(text, &end, 10);
-    if (errno != 0 || end == text || *end != '\0' || v < min) {
-        return false;
+    struct sigaction sa;
+    memset(&sa, 0, sizeof(sa));
+    sa.sa_handler = OnSignal;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    WatchListener listener(out, options);
+    api.setDisplayListener(&listener);
+    DISPLAY_CODE code = DSP_OK;
+    DISPLAY_CODE last = DSP_OK;
+    for (long n = 0; (options.count < 0 || n < options.count) && !g_stop; ++n) {
+        if (n > 0) {
+            // Sleep in short steps so that a signal ends the wait.
+            for (double waited = 0; waited < options.interval && !g_stop; waited += 0.1) {
+                usleep(100 * 1000);
+            }
+            if (g_stop) {
+                break;
+            }
+        }
+        DisplayInformationList list;
+        code = api.getDisplayInformationList(list);
+        if (code != last && code != DSP_OK && code != DSP_NO_DEVICES) {
+            ExplainCode(code);
+        }
+        last = code;
     }
-    value = v;
-    return true;
+    api.clearDisplayListener();
+    return code;
+}
+
+int List(DisplayApi& api, FILE* out, const Options& options)
+{
+    DisplayInformationList records;
+    DISPLAY_CODE code = api.getDisplayInformationList(records);
+    display_report_list_t reports;
+    api.getDisplayReports(reports);
+
+    std::vector<MonitorView> all = Pair(records, reports);
+    std::vector<MonitorView> views;
+    for (const MonitorView& view : all) {
+        if (Selected(options, view)) {
+            views.push_back(view);
+        }
+    }
+    size_t read = 0;
+    size_t denied = 0;
+    for (const MonitorView& view : views) {
+        if (view.record() != nullptr) {
+            ++read;
+        } else if (view.report() != nullptr && view.report()->state == DisplayReport::OPEN_FAILED &&
+                   view.report()->usbError == kUsbErrorAccess) {
+            ++denied;
+        }
+    }
+
+    if (code != DSP_OK && code != DSP_NO_DEVICES) {
+        if (options.json) {
+            fprintf(out, "[]\n");
+        }
+        ExplainCode(code);
+        return code;
+    }
+    if (options.edid) {
+        return WriteEdid(out, views);
+    }
+
+    if (options.json) {
+        nlohmann::json array = nlohmann::json::array();
+        for (const MonitorView& view : views) {
+            if (view.record() != nullptr) {
+                array.push_back(view.json(options.raw));
+            }
+        }
+        ByteText::MakeJsonSafe(array);
+        fprintf(out, "%s\n", array.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+    } else {
+        bool first = true;
+        for (const MonitorView& view : views) {
+            if (options.list) {
+                fprintf(out, "%s\n", view.line().c_str());
+            } else if (view.record() != nullptr || options.raw) {
+                fprintf(out, "%s%s", first ? "" : "\n", view.detailed(options.raw).c_str());
+                first = false;
+            }
+        }
+    }
+    // Monitors seen but not read are named on standard error.
+    for (const MonitorView& view : views) {
+        if (view.record() == nullptr && view.report() != nullptr && !options.list) {
+            fprintf(stderr, "pnlmon-inventory: bus %s ID %s not read: %s\n", view.busDevice().c_str(),
+                    view.vendorProduct().c_str(), MonitorView::FailureText(*view.report()).c_str());
+        }
+    }
+    if (read > 0) {
+        if (denied > 0) {
+            ExplainPermission(denied);
+        }
+        return 0;
+    }
+    if (denied > 0) {
+        ExplainPermission(denied);
+        return kExitNoPermission;
+    }
+    if (!views.empty() || code != DSP_OK) {
+        ExplainCode(DSP_NO_DEVICES);
+    } else {
+        fprintf(stderr, "pnlmon-inventory: no monitor matches the %s\n", SelectionText(options).c_str());
+    }
+    return kExitNoMonitor;
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    bool json = false;
-    bool watch = false;
-    long interval = 0;
-    long count = -1;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            fputs(kUsage, stdout);
-            return 0;
-        } else if (arg == "--json") {
-            json = true;
-        } else if (arg == "--watch" && i + 1 < argc && ParseNumber(argv[i + 1], 0, interval)) {
-            watch = true;
-            ++i;
-        } else if (arg == "--count" && i + 1 < argc && ParseNumber(argv[i + 1], 1, count)) {
-            ++i;
-        } else {
-            fprintf(stderr, "pnlmon-inventory: bad argument '%s'\n\n%s", arg.c_str(), kUsage);
-            return kUsageError;
+    Options options;
+    CommandLine commandLine(
+        "pnlmon-inventory", kSynopsis, kDescription,
+        {
+            {"list", 'l', CommandLine::kNone, nullptr, "one line per monitor, with its USB place", kList},
+            {"json", 'j', CommandLine::kNone, nullptr,
+             "the full records as JSON (an array; with --watch one\nevent object per line)", kJson},
+            {"raw", 'r', CommandLine::kNone, nullptr,
+             "add the raw inventory, EDID and OSD reports in hex\n(pnlmon-decode reads them back)", kRaw},
+            {"edid", 'e', CommandLine::kNone, nullptr,
+             "write the raw EDID of the selected monitor to standard\noutput (as hex on a terminal)", kEdid},
+            {"id", 'i', CommandLine::kRequired, "ID", "only the monitor with this device identifier", kId},
+            {"usb", 's', CommandLine::kRequired, "[BUS:]DEV",
+             "only the monitor at this USB bus and device number\n(decimal, as a USB device listing shows them)",
+             kUsb},
+            {"watch", 'w', CommandLine::kRequired, "SECONDS",
+             "enumerate every SECONDS seconds and print each arrival\nand departure as the driver reports it", kWatch},
+            {"count", 'c', CommandLine::kRequired, "N", "with --watch: stop after N enumerations", kCount},
+        },
+        kFooter);
+    commandLine.addVersionLine(std::string("libvexdisplay: ") + PnlmonlVersion + BuildDate);
+    int status = commandLine.parse(argc, argv, [&](int id, const char* value, std::string& error) {
+        switch (id) {
+        case kJson: options.json = true; return true;
+        case kList: options.list = true; return true;
+        case kRaw: options.raw = true; return true;
+        case kEdid: options.edid = true; return true;
+        case kId:
+            options.id = value;
+            if (options.id.empty()) {
+                error = "--id needs a device identifier";
+                return false;
+            }
+            return true;
+        case kUsb:
+            if (!ParseUsb(value, options)) {
+                error = std::string("bad USB place '") + value + "' (want [BUS:]DEV, 1 to 255)";
+                return false;
+            }
+            return true;
+        case kWatch:
+            if (!CommandLine::ParseSeconds(value, 86400, options.interval)) {
+                error = std::string("bad --watch interval '") + value + "' (seconds, 0 to 86400)";
+                return false;
+            }
+            options.watch = true;
+            return true;
+        case kCount:
+            if (!CommandLine::ParseLong(value, 1, 1000000000L, options.count)) {
+                error = std::string("bad --count '") + value + "' (a positive number)";
+                return false;
+            }
+            return true;
+        default:
+            return false;
         }
+    });
+    if (status != CommandLine::kContinue) {
+        return status;
     }
-    if (count >= 0 && !watch) {
-        fprintf(stderr, "pnlmon-inventory: --count needs --watch\n\n%s", kUsage);
-        return kUsageError;
+    if (!commandLine.operands().empty()) {
+        return commandLine.usageError("unexpected argument '" + commandLine.operands()[0] + "'");
     }
-    if (!RedirectLibraryOutput()) {
-        fprintf(stderr, "pnlmon-inventory: cannot set up standard output: %s\n", strerror(errno));
-        return 1;
+    if (options.count >= 0 && !options.watch) {
+        return commandLine.usageError("--count needs --watch");
     }
+    if (options.json && options.list) {
+        return commandLine.usageError("--json and --list exclude each other");
+    }
+    if (options.edid && (options.json || options.list || options.raw || options.watch)) {
+        return commandLine.usageError("--edid goes alone (with --id or --usb)");
+    }
+    if (options.watch && (options.list || options.raw || options.byUsb)) {
+        return commandLine.usageError("--watch takes only --json, --id and --count");
+    }
+    options.verbosity = commandLine.verbosity();
 
-    DISPLAY_CODE code;
+    ToolOutput output;
+    std::string error;
+    // The library's own console lines only reach the user at the most
+    // detailed level.
+    if (!output.divert(options.verbosity >= LEVEL_TRACE, error)) {
+        fprintf(stderr, "pnlmon-inventory: %s\n", error.c_str());
+        return kExitOutputFailed;
+    }
+    LogMirrorToStandardError(static_cast<LOG_LEVEL>(options.verbosity));
+
+    int result;
     {
         DisplayApi api;
-        code = api.initialiseDisplayDriver();
+        DISPLAY_CODE code = api.initialiseDisplayDriver();
         if (code != DSP_OK) {
             ExplainCode(code);
             return static_cast<int>(code);
         }
-        if (!watch) {
-            DisplayInformationList list;
-            code = api.getDisplayInformationList(list);
-            if (code == DSP_OK) {
-                if (json) {
-                    nlohmann::json all = nlohmann::json::array();
-                    for (const DisplayInformation& d : list) {
-                        all.push_back(ToJson(d));
-                    }
-                    fprintf(g_out, "%s\n", all.dump(2).c_str());
-                } else {
-                    PrintTable(list);
-                }
-            } else if (json) {
-                fprintf(g_out, "[]\n");
-            }
-            ExplainCode(code);
-        } else {
-            struct sigaction sa;
-            memset(&sa, 0, sizeof(sa));
-            sa.sa_handler = OnSignal;
-            sigaction(SIGINT, &sa, nullptr);
-            sigaction(SIGTERM, &sa, nullptr);
-            WatchListener listener(json);
-            api.setDisplayListener(&listener);
-            DISPLAY_CODE last = DSP_OK;
-            for (long n = 0; (count < 0 || n < count) && !g_stop; ++n) {
-                if (n > 0) {
-                    // Sleep in short steps so that a signal ends the wait.
-                    for (long ms = 0; ms < interval * 1000 && !g_stop; ms += 100) {
-                        usleep(100 * 1000);
-                    }
-                    if (g_stop) {
-                        break;
-                    }
-                }
-                DisplayInformationList list;
-                code = api.getDisplayInformationList(list);
-                if (code != last && code != DSP_OK) {
-                    ExplainCode(code);
-                }
-                last = code;
-            }
-            api.clearDisplayListener();
-        }
+        result = options.watch ? static_cast<int>(Watch(api, output.out(), options)) : List(api, output.out(), options);
     }
-    fflush(g_out);
-    return static_cast<int>(code);
+    if (!output.finish()) {
+        fprintf(stderr, "pnlmon-inventory: cannot write the output: %s\n", strerror(errno));
+        return kExitOutputFailed;
+    }
+    return result;
 }

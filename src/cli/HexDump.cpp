@@ -1,0 +1,219 @@
+#include "HexDump.h"
+
+#include <cctype>
+#include <cstdio>
+#include <sstream>
+
+namespace {
+
+const char kEdidDecodeHeader[] = "edid-decode (hex):";
+
+bool IsHexDigits(const std::string& word)
+{
+    if (word.empty()) {
+        return false;
+    }
+    for (char c : word) {
+        if (!isxdigit(static_cast<unsigned char>(c))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+int Nibble(char c)
+{
+    return isdigit(static_cast<unsigned char>(c)) ? c - '0' : (tolower(static_cast<unsigned char>(c)) - 'a' + 10);
+}
+
+void AppendPairs(const std::string& digits, std::vector<unsigned char>& bytes)
+{
+    for (size_t i = 0; i + 1 < digits.size(); i += 2) {
+        bytes.push_back(static_cast<unsigned char>(Nibble(digits[i]) * 16 + Nibble(digits[i + 1])));
+    }
+}
+
+std::vector<std::string> Words(const std::string& text)
+{
+    std::vector<std::string> words;
+    std::string word;
+    for (char c : text) {
+        if (isspace(static_cast<unsigned char>(c)) || c == ',') {
+            if (!word.empty()) {
+                words.push_back(word);
+                word.clear();
+            }
+        } else {
+            word += c;
+        }
+    }
+    if (!word.empty()) {
+        words.push_back(word);
+    }
+    return words;
+}
+
+std::string Shorten(const std::string& text)
+{
+    return text.size() > 40 ? text.substr(0, 40) + "..." : text;
+}
+
+std::string Trim(const std::string& text)
+{
+    size_t start = 0;
+    while (start < text.size() && isspace(static_cast<unsigned char>(text[start]))) {
+        ++start;
+    }
+    size_t end = text.size();
+    while (end > start && isspace(static_cast<unsigned char>(text[end - 1]))) {
+        --end;
+    }
+    return text.substr(start, end - start);
+}
+
+}  // namespace
+
+bool HexDump::IsText(const std::vector<unsigned char>& content)
+{
+    if (content.empty()) {
+        return false;
+    }
+    for (unsigned char c : content) {
+        if (!(c >= 0x20 && c < 0x7F) && c != '\n' && c != '\r' && c != '\t') {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool HexDump::Read(const std::string& input, std::vector<unsigned char>& bytes, std::string& error)
+{
+    bytes.clear();
+    std::vector<std::string> lines;
+    {
+        std::istringstream stream(input);
+        std::string line;
+        while (std::getline(stream, line)) {
+            lines.push_back(line);
+        }
+    }
+    // edid-decode's output: only its hex block, up to the dashed rule.
+    size_t first = 0;
+    size_t last = lines.size();
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (Trim(lines[i]) == kEdidDecodeHeader) {
+            first = i + 1;
+            for (size_t j = first; j < lines.size(); ++j) {
+                if (Trim(lines[j]).compare(0, 3, "---") == 0) {
+                    last = j;
+                    break;
+                }
+            }
+            break;
+        }
+    }
+
+    std::vector<unsigned char> previousLine;  // for hexdump -C's "*"
+    bool repeat = false;
+    bool sawLine = false;
+    for (size_t n = first; n < last; ++n) {
+        const std::string line = Trim(lines[n]);
+        const std::string where = "line " + std::to_string(n + 1);
+        if (line.empty()) {
+            continue;
+        }
+        if (line == "*") {
+            if (previousLine.empty()) {
+                error = where + ": '*' repeats no line";
+                return false;
+            }
+            repeat = true;
+            continue;
+        }
+        std::vector<std::string> words = Words(line);
+        bool hasOffset = false;
+        unsigned long offset = 0;
+        std::vector<std::string> data;
+
+        size_t colon = words[0].find(':');
+        if (colon != std::string::npos && colon + 1 == words[0].size() && IsHexDigits(words[0].substr(0, colon))) {
+            // xxd: the hex groups end at the two blanks before the text column.
+            hasOffset = true;
+            offset = std::stoul(words[0].substr(0, colon), nullptr, 16);
+            size_t start = line.find(':') + 1;
+            while (start < line.size() && line[start] == ' ') {
+                ++start;
+            }
+            size_t end = line.find("  ", start);
+            data = Words(line.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        } else if (words[0].size() >= 7 && IsHexDigits(words[0]) &&
+                   (line.find('|') != std::string::npos || (words.size() == 1 && sawLine))) {
+            // hexdump -C: the text column sits between bars; a lone offset
+            // ends the dump.
+            hasOffset = true;
+            offset = std::stoul(words[0], nullptr, 16);
+            size_t bar = line.find('|');
+            data = Words(line.substr(words[0].size(), bar == std::string::npos ? std::string::npos
+                                                                                 : bar - words[0].size()));
+            for (const std::string& word : data) {
+                if (word.size() != 2) {
+                    error = where + ": '" + Shorten(word) + "' is not one hex byte";
+                    return false;
+                }
+            }
+        } else {
+            data = words;
+        }
+
+        if (hasOffset) {
+            if (repeat && offset > bytes.size()) {
+                while (bytes.size() + previousLine.size() <= offset && !previousLine.empty()) {
+                    bytes.insert(bytes.end(), previousLine.begin(), previousLine.end());
+                }
+            }
+            if (offset != bytes.size()) {
+                error = where + ": offset " + words[0] + " does not follow the " + std::to_string(bytes.size()) +
+                        " bytes before it";
+                return false;
+            }
+        }
+        repeat = false;
+        std::vector<unsigned char> lineBytes;
+        for (std::string word : data) {
+            if (word.size() > 2 && word[0] == '0' && (word[1] == 'x' || word[1] == 'X')) {
+                word = word.substr(2);
+            }
+            if (!IsHexDigits(word) || word.size() % 2 != 0) {
+                error = where + ": '" + Shorten(word) + "' is not a whole number of hex bytes";
+                return false;
+            }
+            AppendPairs(word, lineBytes);
+        }
+        if (!lineBytes.empty()) {
+            previousLine = lineBytes;
+        }
+        bytes.insert(bytes.end(), lineBytes.begin(), lineBytes.end());
+        sawLine = true;
+    }
+    if (bytes.empty()) {
+        error = "no hex bytes found";
+        return false;
+    }
+    return true;
+}
+
+std::string HexDump::Format(const unsigned char* bytes, size_t length, const std::string& indent)
+{
+    std::string out;
+    char cell[24];
+    for (size_t i = 0; i < length; i += 16) {
+        snprintf(cell, sizeof(cell), "%04zx:", i);
+        out += indent + cell;
+        for (size_t k = i; k < i + 16 && k < length; ++k) {
+            snprintf(cell, sizeof(cell), " %02x", bytes[k]);
+            out += cell;
+        }
+        out += "\n";
+    }
+    return out;
+}

@@ -1,0 +1,31 @@
+// Hex dumps as people paste them, read back into bytes: plain hex (byte
+// pairs separated by blanks or commas, optionally "0x"-prefixed, several
+// pairs may run together), xxd's layout ("00000000: 00ff ffff  ..text.."),
+// hexdump -C's layout ("00000000  00 ff ff  |..text..|", with "*" for
+// repeated lines) and the hex block at the top of edid-decode's output
+// (the rest of that output is ignored). Also writes the layout the
+// inventory tool uses for raw reports, which it reads back.
+#ifndef PNLMON_HEXDUMP_H
+#define PNLMON_HEXDUMP_H
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+class HexDump {
+public:
+    // The bytes of the dump; false with a reason naming the line when the
+    // text is not a hex dump of a known layout.
+    static bool Read(const std::string& text, std::vector<unsigned char>& bytes, std::string& error);
+
+    // True when the content is text (printable ASCII and white space only,
+    // not empty): a hex dump or nothing, never raw report bytes of ours,
+    // which always hold other bytes.
+    static bool IsText(const std::vector<unsigned char>& content);
+
+    // Sixteen bytes a line, each line "indent" + "0000: 00 ff ...", the
+    // offset in hex.
+    static std::string Format(const unsigned char* bytes, size_t length, const std::string& indent);
+};
+
+#endif
