@@ -21,20 +21,22 @@ bool IsVerbosityWord(const char* text)
 }  // namespace
 
 CommandLine::CommandLine(const char* program, const char* synopsis, const char* description,
-                         std::vector<Option> options, const char* footer, bool stopAtOperand)
+                         std::vector<Option> options, const char* footer, int flags)
     : program(program),
       synopsis(synopsis),
       description(description),
       options(std::move(options)),
       footer(footer),
-      stopAtOperand(stopAtOperand),
+      stopAtOperand((flags & kStopAtOperand) != 0),
       verbose(0)
 {
-    this->options.push_back({"verbose", 'v', kOptional, "N",
+    if ((flags & kNoVerbose) == 0) {
+        this->options.push_back({"verbose", 'v', kOptional, "N",
                              "the driver's log lines on standard error: each -v\n"
                              "one level more (1 errors, 2 information, 3 debug,\n"
                              "4 trace and the library's own lines), or -v N",
-                             kVerboseId});
+                                 kVerboseId});
+    }
     this->options.push_back({"help", 0, kNone, nullptr, "show this help and exit", kHelpId});
     this->options.push_back({"version", 0, kNone, nullptr, "show the tool and library versions and exit",
                              kVersionId});
@@ -141,6 +143,13 @@ int CommandLine::parse(int argc, char** argv, const Handler& handler, FILE* out,
         int c = getopt_long(argc, argv, shortOptions.c_str(), longOptions.data(), &longIndex);
         if (c == -1) {
             break;
+        }
+        // A short option stands for its long form's id.
+        for (const Option& option : options) {
+            if (option.shortName != 0 && c == static_cast<unsigned char>(option.shortName)) {
+                c = option.id;
+                break;
+            }
         }
         // The option as the user wrote it, for messages.
         std::string given = argv[optind - 1] != nullptr ? argv[optind - 1] : "";

@@ -31,12 +31,17 @@ public:
     // Called for each option given; false with a message is a usage error.
     typedef std::function<bool(int id, const char* argument, std::string& error)> Handler;
 
+    // Flags: options end at the first operand (for tools that run a command
+    // given after their own arguments); no -v/--verbose (for tools that run
+    // no driver code).
+    static const int kStopAtOperand = 1;
+    static const int kNoVerbose = 2;
+
     // synopsis: the usage lines after the program name, one per "\n";
     // description: the paragraph after them; footer: the closing text
-    // (exit statuses). stopAtOperand: options end at the first operand (for
-    // tools that run a command given after their own arguments).
+    // (exit statuses).
     CommandLine(const char* program, const char* synopsis, const char* description,
-                std::vector<Option> options, const char* footer, bool stopAtOperand = false);
+                std::vector<Option> options, const char* footer, int flags = 0);
 
     // Adds a line to --version after the tool's own version line.
     void addVersionLine(const std::string& line) { versionLines.push_back(line); }

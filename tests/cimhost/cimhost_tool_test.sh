@@ -37,7 +37,14 @@ if run 0 "${P[@]}" ein; then
     has 'root/cimv2:Test_Item.Name="alpha"'
     has 'status: CMPI_RC_OK'
     lacks 'Logger created'
-    grep -qF 'Logger created' "$work/err" || fail "library chatter did not reach stderr"
+    ! grep -qF 'Logger created' "$work/err" || fail "library chatter reached stderr without -v"
+fi
+
+# At the most detailed verbosity the libraries' own lines go to standard
+# error, never to the results.
+if run 0 "${P[@]}" -v 4 ein; then
+    lacks 'Logger created'
+    grep -qF 'Logger created' "$work/err" || fail "library chatter did not reach stderr with -v 4"
 fi
 
 if run 0 "${P[@]}" ei; then
@@ -84,7 +91,14 @@ run 64 "${P[@]}" watch
 run 64 "${P[@]}" watch --interval -1
 run 64 "${P[@]}" --fail-set-property x ei
 run 64 "${P[@]}" gi
-run 0 --help && has 'usage: pnlmon-cimhost'
+run 0 --help && has 'Usage: pnlmon-cimhost'
+run 0 --version && has 'pnlmon-cimhost 3.'
+# A usage error is one line and a pointer to --help.
+if run 64 "${P[@]}" --bogus ei; then
+    [ "$(wc -l <"$work/err")" -eq 2 ] || fail "usage error: two lines expected"
+    grep -qF "Try 'pnlmon-cimhost --help'" "$work/err" || fail "usage error lacks the pointer to --help"
+fi
+run 0 "${P[@]}" --namespace=root/cimv2 watch --interval=0.1 --count=1
 
 if [ "$failures" -ne 0 ]; then
     echo "$failures failure(s)"

@@ -1,6 +1,9 @@
 #include "CimHostTool.h"
 
+#include "ByteText.h"
 #include "HostFormatter.h"
+
+#include <dlfcn.h>
 
 #include <nlohmann/json.hpp>
 
@@ -27,65 +30,69 @@ const char* const kQavClass = "QAV_Display";
 const char* const kCreation = "CIM_InstCreation";
 const char* const kDeletion = "CIM_InstDeletion";
 
-bool parseUnsigned(const std::string& text, long& out)
+std::string JsonLine(nlohmann::json document)
 {
-    if (text.empty() || text[0] == '-' || text[0] == '+') {
-        return false;
-    }
-    char* end = nullptr;
-    errno = 0;
-    long v = std::strtol(text.c_str(), &end, 10);
-    if (errno != 0 || end == nullptr || *end != '\0' || v <= 0) {
-        return false;
-    }
-    out = v;
-    return true;
-}
-
-bool parsePositive(const std::string& text, double& out)
-{
-    char* end = nullptr;
-    errno = 0;
-    double v = std::strtod(text.c_str(), &end);
-    if (text.empty() || errno != 0 || end == nullptr || *end != '\0' || !(v > 0) || v > 86400.0) {
-        return false;
-    }
-    out = v;
-    return true;
+    // Monitor texts may hold bytes that are not UTF-8.
+    ByteText::MakeJsonSafe(document);
+    return document.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
 
 } // namespace
 
 CimHostTool::CimHostTool(FILE* out, FILE* err) : out_(out), err_(err) {}
 
+CommandLine CimHostTool::MakeCommandLine()
+{
+    return CommandLine(
+        "pnlmon-cimhost",
+        "[OPTION...] ein\n[OPTION...] ei\n[OPTION...] gi DEVICEID\n"
+        "[OPTION...] watch --interval=S [--count=N] [--list-first]",
+        "Runs CIM requests against a CMPI provider inside an embedded CIM host and\n"
+        "prints the results.\n"
+        "\n"
+        "Commands:\n"
+        "  ein          enumerate instance names of QAV_Display\n"
+        "  ei           enumerate instances\n"
+        "  gi DEVICEID  get the instance with this DeviceID\n"
+        "  watch        subscribe to CIM_InstCreation and CIM_InstDeletion, enumerate\n"
+        "               instances every S seconds and print each indication as it\n"
+        "               arrives, until SIGINT/SIGTERM or N requests",
+        {
+            {"provider", 0, CommandLine::kRequired, "PATH",
+             "provider library (default: $PNLMON_PROVIDER, else\nlibvexdisplayprov.so of the build tree or the\ninstallation)",
+             kOptProvider},
+            {"name", 0, CommandLine::kRequired, "NAME", "provider name of the MI factories (default\nDisplayProvider)",
+             kOptName},
+            {"namespace", 0, CommandLine::kRequired, "NS", "namespace of the requests (default root/cimv2)",
+             kOptNamespace},
+            {"json", 'j', CommandLine::kNone, nullptr, "one JSON document per line instead of MOF-like text",
+             kOptJson},
+            {"brief", 'b', CommandLine::kNone, nullptr, "one line per instance and per indication", kOptBrief},
+            {"interval", 'i', CommandLine::kRequired, "S", "watch: seconds between requests", kOptInterval},
+            {"count", 'c', CommandLine::kRequired, "N", "watch: stop after N requests", kOptCount},
+            {"list-first", 0, CommandLine::kNone, nullptr,
+             "watch: list the instances before subscribing, so that\nonly later arrivals and departures are indicated",
+             kOptListFirst},
+            {"fail-set-property", 0, CommandLine::kRequired, "N", "the broker refuses the N-th setProperty",
+             kOptFailSetProperty},
+            {"fail-deliver", 0, CommandLine::kNone, nullptr, "the broker refuses deliverIndication", kOptFailDeliver},
+            {"fail-attach", 0, CommandLine::kNone, nullptr, "the broker refuses attachThread", kOptFailAttach},
+            {"fail-new-thread", 0, CommandLine::kNone, nullptr, "the broker's newThread starts nothing and returns\nNULL",
+             kOptFailNewThread},
+        },
+        "Text that is not UTF-8 in --json output keeps its key with U+FFFD for each\n"
+        "bad byte and gains \"<key>Bytes\" with all its bytes in hex.\n"
+        "\n"
+        "Exit status:\n"
+        "  0   every request answered CMPI_RC_OK\n"
+        "  1   some request did not\n"
+        "  2   the provider could not be loaded\n"
+        "  64  usage error\n");
+}
+
 std::string CimHostTool::Usage()
 {
-    return "usage: pnlmon-cimhost [--provider PATH] [--name NAME] [--namespace NS] [--json | --brief]\n"
-           "                      [--fail-set-property N] [--fail-deliver] [--fail-attach]\n"
-           "                      [--fail-new-thread] COMMAND\n"
-           "commands:\n"
-           "  ein                          enumerate instance names of QAV_Display\n"
-           "  ei                           enumerate instances\n"
-           "  gi DEVICEID                  get the instance with this DeviceID\n"
-           "  watch --interval S [--count N] [--list-first]\n"
-           "                               subscribe to CIM_InstCreation and CIM_InstDeletion,\n"
-           "                               enumerate instances every S seconds and print each\n"
-           "                               indication as it arrives, until SIGINT/SIGTERM or N requests\n"
-           "options:\n"
-           "  --provider PATH   provider library (default: $PNLMON_PROVIDER, else libvexdisplayprov.so\n"
-           "                    of the build tree or the installation)\n"
-           "  --name NAME       provider name of the MI factories (default DisplayProvider)\n"
-           "  --namespace NS    namespace of the requests (default root/cimv2)\n"
-           "  --json            one JSON document per line instead of MOF-like text\n"
-           "  --brief           one line per instance and per indication\n"
-           "  --list-first      watch: list the instances before subscribing, so that only\n"
-           "                    later arrivals and departures are indicated\n"
-           "  --fail-set-property N  the broker refuses the N-th setProperty\n"
-           "  --fail-deliver    the broker refuses deliverIndication\n"
-           "  --fail-attach     the broker refuses attachThread\n"
-           "  --fail-new-thread the broker's newThread starts nothing and returns NULL\n"
-           "exit status: 0 every request answered CMPI_RC_OK, 1 some request did not,\n"
-           "             2 the provider could not be loaded, 64 usage error\n";
+    return MakeCommandLine().helpText();
 }
 
 std::string CimHostTool::DefaultProvider()
@@ -113,92 +120,96 @@ std::string CimHostTool::DefaultProvider()
     return "libvexdisplayprov.so"; // left to the dynamic loader's search path
 }
 
-bool CimHostTool::parse(const std::vector<std::string>& args)
+int CimHostTool::parseArguments(const std::vector<std::string>& args)
 {
-    std::vector<std::string> positional;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        auto value = [&](std::string& into) {
-            if (i + 1 >= args.size()) {
-                std::fprintf(err_, "pnlmon-cimhost: %s needs a value\n", a.c_str());
-                return false;
-            }
-            into = args[++i];
-            return true;
-        };
-        std::string v;
-        if (a == "--provider") {
-            if (!value(provider_)) return false;
-        } else if (a == "--name") {
-            if (!value(name_) || name_.empty()) return false;
-        } else if (a == "--namespace") {
-            if (!value(nameSpace_)) return false;
-        } else if (a == "--json") {
-            json_ = true;
-        } else if (a == "--brief") {
-            brief_ = true;
-        } else if (a == "--list-first") {
-            listFirst_ = true;
-        } else if (a == "--fail-set-property") {
-            long n = 0;
-            if (!value(v) || !parseUnsigned(v, n) || n > 1000000) {
-                std::fprintf(err_, "pnlmon-cimhost: --fail-set-property needs a positive number\n");
-                return false;
-            }
-            failSetProperty_ = static_cast<unsigned>(n);
-        } else if (a == "--fail-deliver") {
-            failDeliver_ = true;
-        } else if (a == "--fail-attach") {
-            failAttach_ = true;
-        } else if (a == "--fail-new-thread") {
-            failNewThread_ = true;
-        } else if (a == "--interval") {
-            if (!value(v) || !parsePositive(v, interval_)) {
-                std::fprintf(err_, "pnlmon-cimhost: --interval needs a positive number of seconds\n");
-                return false;
-            }
-        } else if (a == "--count") {
-            if (!value(v) || !parseUnsigned(v, count_)) {
-                std::fprintf(err_, "pnlmon-cimhost: --count needs a positive number\n");
-                return false;
-            }
-        } else if (a.size() > 1 && a[0] == '-') {
-            std::fprintf(err_, "pnlmon-cimhost: unknown option %s\n", a.c_str());
-            return false;
-        } else {
-            positional.push_back(a);
-        }
+    std::vector<std::string> words;
+    words.push_back("pnlmon-cimhost");
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) {
+        argv.push_back(&word[0]);
     }
+    argv.push_back(nullptr);
+
+    CommandLine commandLine = MakeCommandLine();
+    int status = commandLine.parse(static_cast<int>(words.size()), argv.data(),
+                                   [&](int id, const char* value, std::string& error) {
+                                       return option(id, value, error);
+                                   },
+                                   out_, err_);
+    if (status != CommandLine::kContinue) {
+        return status;
+    }
+    verbosity_ = commandLine.verbosity();
+    const std::vector<std::string>& positional = commandLine.operands();
+    auto usage = [&](const std::string& message) { return commandLine.usageError(message, err_); };
     if (positional.empty()) {
-        std::fprintf(err_, "pnlmon-cimhost: no command\n");
-        return false;
+        return usage("no command");
     }
     command_ = positional[0];
     const std::size_t want = command_ == "gi" ? 2 : 1;
     if (command_ != "ein" && command_ != "ei" && command_ != "gi" && command_ != "watch") {
-        std::fprintf(err_, "pnlmon-cimhost: unknown command %s\n", command_.c_str());
-        return false;
+        return usage("unknown command " + command_);
     }
     if (positional.size() != want) {
-        std::fprintf(err_, "pnlmon-cimhost: wrong number of arguments for %s\n", command_.c_str());
-        return false;
+        return usage("wrong number of arguments for " + command_);
     }
     if (command_ == "gi") {
         deviceId_ = positional[1];
     }
     if (listFirst_ && command_ != "watch") {
-        std::fprintf(err_, "pnlmon-cimhost: --list-first belongs to watch\n");
-        return false;
+        return usage("--list-first belongs to watch");
     }
     if (command_ == "watch" && interval_ <= 0) {
-        std::fprintf(err_, "pnlmon-cimhost: watch needs --interval S\n");
-        return false;
+        return usage("watch needs --interval S");
     }
     if (command_ != "watch" && (interval_ > 0 || count_ > 0)) {
-        std::fprintf(err_, "pnlmon-cimhost: --interval and --count belong to watch\n");
+        return usage("--interval and --count belong to watch");
+    }
+    return CommandLine::kContinue;
+}
+
+bool CimHostTool::option(int id, const char* value, std::string& error)
+{
+    long n = 0;
+    switch (id) {
+    case kOptProvider: provider_ = value; return true;
+    case kOptName:
+        name_ = value;
+        if (name_.empty()) {
+            error = "--name needs a provider name";
+            return false;
+        }
+        return true;
+    case kOptNamespace: nameSpace_ = value; return true;
+    case kOptJson: json_ = true; return true;
+    case kOptBrief: brief_ = true; return true;
+    case kOptListFirst: listFirst_ = true; return true;
+    case kOptFailSetProperty:
+        if (!CommandLine::ParseLong(value, 1, 1000000, n)) {
+            error = "--fail-set-property needs a positive number";
+            return false;
+        }
+        failSetProperty_ = static_cast<unsigned>(n);
+        return true;
+    case kOptFailDeliver: failDeliver_ = true; return true;
+    case kOptFailAttach: failAttach_ = true; return true;
+    case kOptFailNewThread: failNewThread_ = true; return true;
+    case kOptInterval:
+        if (!CommandLine::ParseSeconds(value, 86400.0, interval_) || interval_ <= 0) {
+            error = "--interval needs a positive number of seconds";
+            return false;
+        }
+        return true;
+    case kOptCount:
+        if (!CommandLine::ParseLong(value, 1, 1000000000L, count_)) {
+            error = "--count needs a positive number";
+            return false;
+        }
+        return true;
+    default:
         return false;
     }
-    return true;
 }
 
 void CimHostTool::emit(const std::string& text)
@@ -214,7 +225,7 @@ void CimHostTool::report(const std::string& what, const HostStatus& status)
         anyFailed_ = true;
     }
     if (json_) {
-        emit(nlohmann::json({{"request", what}, {"status", HostFormatter::Json(status)}}).dump() + "\n");
+        emit(JsonLine(nlohmann::json({{"request", what}, {"status", HostFormatter::Json(status)}})));
         return;
     }
     std::string line = (what.empty() ? "" : what + ": ") + "status: " + CimHost::RcName(status.rc);
@@ -243,7 +254,7 @@ std::string CimHostTool::briefLine(const HostInstance& instance) const
 void CimHostTool::printIndication(const HostIndication& indication)
 {
     if (json_) {
-        emit(nlohmann::json({{"indication", HostFormatter::Json(indication)}}).dump() + "\n");
+        emit(JsonLine(nlohmann::json({{"indication", HostFormatter::Json(indication)}})));
         return;
     }
     if (brief_) {
@@ -282,7 +293,7 @@ int CimHostTool::commandInstances(const std::string& command)
                 j["instances"].push_back(HostFormatter::Json(i));
             }
         }
-        emit(j.dump() + "\n");
+        emit(JsonLine(std::move(j)));
         if (!r.status.ok()) {
             anyFailed_ = true;
         }
@@ -335,12 +346,10 @@ int CimHostTool::commandWatch()
             anyFailed_ = true;
         }
         if (json_) {
-            emit(nlohmann::json({{"request", "ei"},
-                                 {"round", n},
-                                 {"instances", r.instances.size()},
-                                 {"status", HostFormatter::Json(r.status)}})
-                     .dump() +
-                 "\n");
+            emit(JsonLine(nlohmann::json({{"request", "ei"},
+                                          {"round", n},
+                                          {"instances", r.instances.size()},
+                                          {"status", HostFormatter::Json(r.status)}})));
         } else {
             std::string line = "ei #" + std::to_string(n) + ": " + std::to_string(r.instances.size()) +
                                " instances, status: " + CimHost::RcName(r.status.rc);
@@ -368,16 +377,32 @@ int CimHostTool::commandWatch()
 
 int CimHostTool::run(const std::vector<std::string>& args)
 {
-    for (const auto& a : args) {
-        if (a == "--help" || a == "-h") {
-            emit(Usage());
-            return kExitOk;
-        }
+    int status = parseArguments(args);
+    if (status != CommandLine::kContinue) {
+        return status;
     }
-    if (!parse(args)) {
-        std::fputs(Usage().c_str(), err_);
-        return kExitUsage;
+    return execute();
+}
+
+void CimHostTool::MirrorDriverLog(int level)
+{
+    // The driver library the provider brought in, if any: its log lines go
+    // to standard error as well, at the level asked for.
+    void* driver = dlopen("libvexdisplay.so." PNLMON_DRIVER_SOVERSION, RTLD_NOW | RTLD_NOLOAD);
+    if (driver == nullptr) {
+        return;
     }
+    typedef void (*MirrorFunction)(int);
+    // LogMirrorToStandardError(LOG_LEVEL), by its C++ symbol name.
+    auto mirror = reinterpret_cast<MirrorFunction>(dlsym(driver, "_Z24LogMirrorToStandardError9LOG_LEVEL"));
+    if (mirror != nullptr) {
+        mirror(level);
+    }
+    dlclose(driver);
+}
+
+int CimHostTool::execute()
+{
     if (provider_.empty()) {
         provider_ = DefaultProvider();
     }
@@ -391,6 +416,7 @@ int CimHostTool::run(const std::vector<std::string>& args)
         std::fprintf(err_, "pnlmon-cimhost: cannot load %s: %s\n", provider_.c_str(), error.c_str());
         return kExitLoad;
     }
+    MirrorDriverLog(verbosity_);
     if (failSetProperty_ != 0) {
         host.failSetProperty(failSetProperty_);
     }

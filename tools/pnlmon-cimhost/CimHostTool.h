@@ -3,6 +3,7 @@
 #pragma once
 
 #include "CimHost.h"
+#include "CommandLine.h"
 
 #include <cstdio>
 #include <mutex>
@@ -18,7 +19,15 @@ public:
 
     // out receives the results; everything else goes to standard error.
     CimHostTool(FILE* out, FILE* err);
+    // parseArguments then execute.
     int run(const std::vector<std::string>& args);
+    // CommandLine::kContinue, or the exit status (after --help, --version or
+    // a usage error).
+    int parseArguments(const std::vector<std::string>& args);
+    int execute();
+    // Where results go; may be changed after parseArguments.
+    void setOutput(FILE* out) { out_ = out; }
+    int verbosity() const { return verbosity_; }
 
     static std::string Usage();
     // $PNLMON_PROVIDER, else the first existing default: the installation's
@@ -26,7 +35,13 @@ public:
     static std::string DefaultProvider();
 
 private:
-    bool parse(const std::vector<std::string>& args);
+    enum OptionId {
+        kOptProvider = 0x100, kOptName, kOptNamespace, kOptJson, kOptBrief, kOptListFirst, kOptFailSetProperty,
+        kOptFailDeliver, kOptFailAttach, kOptFailNewThread, kOptInterval, kOptCount
+    };
+    static CommandLine MakeCommandLine();
+    bool option(int id, const char* value, std::string& error);
+    static void MirrorDriverLog(int level);
     int commandInstances(const std::string& command);
     int commandWatch();
     // Prints the status line and remembers a failure.
@@ -54,6 +69,7 @@ private:
     bool failAttach_ = false;
     bool failNewThread_ = false;
 
+    int verbosity_ = 0;
     bool anyFailed_ = false;
     cimhost::CimHost* host_ = nullptr;
 };

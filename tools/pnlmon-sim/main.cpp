@@ -18,6 +18,7 @@
 #include <cstring>
 #include <string>
 
+#include "CommandLine.h"
 #include "EmulatedBus.h"
 #include "Scenario.h"
 #include "Simulator.h"
@@ -26,17 +27,6 @@ namespace {
 
 // Socket paths in the testbed must stay below 108 bytes.
 constexpr std::size_t kMaxTmpBase = 40;
-
-void Usage(FILE* out)
-{
-    fprintf(out,
-            "usage: pnlmon-sim [--control FIFO] [--stdin-control] [-q] SCENARIO.json -- COMMAND [ARGS...]\n"
-            "       pnlmon-sim --check SCENARIO.json\n"
-            "  --control FIFO   read \"plug NAME\" / \"unplug NAME\" lines from FIFO (created if missing)\n"
-            "  --stdin-control  read the same lines from standard input (COMMAND gets /dev/null)\n"
-            "  -q               no progress lines on standard error\n"
-            "  --check          only read the scenario and list its monitors and timeline\n");
-}
 
 void RemoveTree(const std::string& path)
 {
@@ -79,39 +69,54 @@ int Check(const Scenario& scenario)
 
 int main(int argc, char** argv)
 {
+    enum { kControl = 0x100, kStdinControl, kQuiet = 'q', kCheck };
     SimOptions options;
     bool check = false;
-    int i = 1;
-    for (; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (arg == "--") {
-            ++i;
-            break;
+    CommandLine commandLine(
+        "pnlmon-sim", "[--control=FIFO] [--stdin-control] [-q] SCENARIO.json -- COMMAND [ARGS...]\n--check SCENARIO.json",
+        "Runs COMMAND against the emulated monitors of SCENARIO.json, plugging and\n"
+        "unplugging them as its timeline and the control lines say.",
+        {
+            {"control", 0, CommandLine::kRequired, "FIFO",
+             "read \"plug NAME\" / \"unplug NAME\" lines from FIFO (created\nif missing)", kControl},
+            {"stdin-control", 0, CommandLine::kNone, nullptr,
+             "read the same lines from standard input (COMMAND gets\n/dev/null)", kStdinControl},
+            {"quiet", 'q', CommandLine::kNone, nullptr, "no progress lines on standard error", kQuiet},
+            {"check", 0, CommandLine::kNone, nullptr, "only read the scenario and list its monitors and timeline",
+             kCheck},
+        },
+        "Exit status: COMMAND's (128 + the signal that ended it), 2 when the scenario\n"
+        "is bad or the testbed cannot be set up, 64 usage error.\n",
+        CommandLine::kStopAtOperand | CommandLine::kNoVerbose);
+    int status = commandLine.parse(argc, argv, [&](int id, const char* value, std::string&) {
+        switch (id) {
+        case kControl: options.controlPath = value; return true;
+        case kStdinControl: options.stdinControl = true; return true;
+        case kQuiet: options.quiet = true; return true;
+        case kCheck: check = true; return true;
+        default: return false;
         }
-        if (arg == "--control" && i + 1 < argc) {
-            options.controlPath = argv[++i];
-        } else if (arg == "--stdin-control") {
-            options.stdinControl = true;
-        } else if (arg == "-q") {
-            options.quiet = true;
-        } else if (arg == "--check") {
-            check = true;
-        } else if (arg == "-h" || arg == "--help") {
-            Usage(stdout);
-            return 0;
-        } else if (!arg.empty() && arg[0] != '-' && options.scenarioPath.empty()) {
-            options.scenarioPath = arg;
-        } else {
-            Usage(stderr);
-            return 2;
-        }
+    });
+    if (status != CommandLine::kContinue) {
+        return status;
     }
-    for (; i < argc; ++i) {
-        options.command.push_back(argv[i]);
+    std::vector<std::string> operands = commandLine.operands();
+    if (operands.empty()) {
+        return commandLine.usageError("no scenario given");
     }
-    if (options.scenarioPath.empty() || (!check && options.command.empty())) {
-        Usage(stderr);
-        return 2;
+    options.scenarioPath = operands[0];
+    size_t first = 1;
+    if (first < operands.size() && operands[first] == "--") {
+        ++first;
+    } else if (first < operands.size()) {
+        return commandLine.usageError("put '--' between the scenario and the command");
+    }
+    options.command.assign(operands.begin() + static_cast<long>(first), operands.end());
+    if (check && !options.command.empty()) {
+        return commandLine.usageError("--check takes no command");
+    }
+    if (!check && options.command.empty()) {
+        return commandLine.usageError("no command given");
     }
 
     Scenario scenario;
@@ -152,7 +157,7 @@ int main(int argc, char** argv)
     setenv("TMPDIR", private_.c_str(), 1);
 
     Simulator simulator(scenario, options);
-    int status = simulator.run(childTmpdir);
+    status = simulator.run(childTmpdir);
     RemoveTree(private_);
     return status;
 }
