@@ -2,6 +2,7 @@
 
 #include <getopt.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -189,6 +190,9 @@ int CommandLine::parse(int argc, char** argv, const Handler& handler, FILE* out,
             }
             if (level == nullptr) {
                 verbose = verbose < kMaxVerbosity ? verbose + 1 : kMaxVerbosity;
+            } else if (level[0] == 'v' && strspn(level, "v") == strlen(level)) {
+                // "-vvv": each v one level more.
+                verbose = std::min(kMaxVerbosity, verbose + 1 + static_cast<int>(strlen(level)));
             } else if (IsVerbosityWord(level)) {
                 verbose = level[0] - '0';
             } else {

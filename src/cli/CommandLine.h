@@ -13,9 +13,9 @@
 class CommandLine {
 public:
     // Exit status of a usage error (sysexits' EX_USAGE).
-    static const int kUsageError = 64;
+    static constexpr int kUsageError = 64;
     // parse() returns this when the tool should go on.
-    static const int kContinue = -1;
+    static constexpr int kContinue = -1;
 
     enum Argument { kNone, kRequired, kOptional };
 
@@ -34,8 +34,8 @@ public:
     // Flags: options end at the first operand (for tools that run a command
     // given after their own arguments); no -v/--verbose (for tools that run
     // no driver code).
-    static const int kStopAtOperand = 1;
-    static const int kNoVerbose = 2;
+    static constexpr int kStopAtOperand = 1;
+    static constexpr int kNoVerbose = 2;
 
     // synopsis: the usage lines after the program name, one per "\n";
     // description: the paragraph after them; footer: the closing text

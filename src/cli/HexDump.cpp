@@ -78,12 +78,20 @@ bool HexDump::IsText(const std::vector<unsigned char>& content)
     if (content.empty()) {
         return false;
     }
+    bool blank = false;
+    bool allHex = true;
     for (unsigned char c : content) {
-        if (!(c >= 0x20 && c < 0x7F) && c != '\n' && c != '\r' && c != '\t') {
+        if (c == ' ' || c == '\n' || c == '\r' || c == '\t') {
+            blank = true;
+        } else if (c < 0x20 || c >= 0x7F) {
             return false;
+        } else if (!isxdigit(c)) {
+            allHex = false;
         }
     }
-    return true;
+    // One run of printable bytes with no blank is a dump only when it is
+    // all hex digits; otherwise it may be a report of printable bytes.
+    return blank || allHex;
 }
 
 bool HexDump::Read(const std::string& input, std::vector<unsigned char>& bytes, std::string& error)

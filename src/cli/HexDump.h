@@ -18,9 +18,9 @@ public:
     // text is not a hex dump of a known layout.
     static bool Read(const std::string& text, std::vector<unsigned char>& bytes, std::string& error);
 
-    // True when the content is text (printable ASCII and white space only,
-    // not empty): a hex dump or nothing, never raw report bytes of ours,
-    // which always hold other bytes.
+    // True when the content is meant as a hex dump: printable ASCII and
+    // white space only, not empty, with at least one blank or else only hex
+    // digits. Raw reports hold other bytes (NUL, 0xFF, small numbers).
     static bool IsText(const std::vector<unsigned char>& content);
 
     // Sixteen bytes a line, each line "indent" + "0000: 00 ff ...", the

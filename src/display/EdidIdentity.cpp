@@ -24,7 +24,7 @@ void EdidIdentity::TrimEnd(std::string& text)
 std::string EdidIdentity::DescriptorText(const unsigned char* payload)
 {
     std::string text;
-    for (size_t i = 0; i < kTextLength && payload[i] != 0x0A; ++i) {
+    for (size_t i = 0; i < kTextLength && payload[i] != 0x0A && payload[i] != 0x00; ++i) {
         text += static_cast<char>(payload[i]);
     }
     return text;

@@ -35,7 +35,7 @@ public:
 
 private:
     // The text of a display descriptor: up to 13 bytes, ending at the first
-    // line feed.
+    // line feed or NUL.
     static std::string DescriptorText(const unsigned char* payload);
     static void TrimEnd(std::string& text);
 };

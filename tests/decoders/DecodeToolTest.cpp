@@ -1,5 +1,6 @@
 // pnlmon-decode end to end: exit status, JSON on standard output only,
 // reasons on standard error.
+#include <algorithm>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -125,9 +126,10 @@ TEST(DecodeTool, UndecodableBytesExitTwoWithTheReason)
     EXPECT_EQ(2, asHex.exitCode);
     EXPECT_NE(std::string::npos, asHex.err.find("neither a hex digit nor a blank")) << asHex.err;
 
+    // Text that is no hex dump is named as such, not as a bad report.
     sandbox::ChildResult oddHex = RunTool({"osd", ScratchFile("odd.hex", {'0', '1', ' ', '2'})});
     EXPECT_EQ(2, oddHex.exitCode);
-    EXPECT_NE(std::string::npos, oddHex.err.find("bad hex dump")) << oddHex.err;
+    EXPECT_NE(std::string::npos, oddHex.err.find("not a hex dump: line 1: '2'")) << oddHex.err;
 }
 
 TEST(DecodeTool, UsageAndUnreadableInput)
@@ -142,7 +144,10 @@ TEST(DecodeTool, UsageAndUnreadableInput)
              {"edid", kSample, "--log=9"}}) {
         sandbox::ChildResult result = RunTool(args);
         EXPECT_EQ(64, result.exitCode) << testing::PrintToString(args);
-        EXPECT_NE(std::string::npos, result.err.find("Usage:"));
+        // One line, then the pointer to --help.
+        EXPECT_NE(std::string::npos, result.err.find("\nTry 'pnlmon-decode --help' for more information.\n"))
+            << result.err;
+        EXPECT_EQ(2, std::count(result.err.begin(), result.err.end(), '\n')) << result.err;
         EXPECT_EQ("", result.out);
     }
 
@@ -187,3 +192,123 @@ TEST(DecodeTool, OsdReport)
     EXPECT_EQ(768, out["verticalResolution"]);
     EXPECT_EQ(59, out["refreshRate"]);
 }
+
+namespace {
+
+// The block in the layouts people paste.
+std::string Xxd(const Bytes& bytes)
+{
+    std::string text;
+    char cell[24];
+    for (size_t i = 0; i < bytes.size(); i += 16) {
+        snprintf(cell, sizeof(cell), "%08zx:", i);
+        text += cell;
+        std::string ascii;
+        for (size_t k = i; k < i + 16 && k < bytes.size(); ++k) {
+            snprintf(cell, sizeof(cell), (k - i) % 2 == 0 ? " %02x" : "%02x", bytes[k]);
+            text += cell;
+            ascii += bytes[k] >= 0x20 && bytes[k] < 0x7F ? static_cast<char>(bytes[k]) : '.';
+        }
+        text += "  " + ascii + "\n";
+    }
+    return text;
+}
+
+std::string HexdumpC(const Bytes& bytes)
+{
+    std::string text;
+    char cell[24];
+    for (size_t i = 0; i < bytes.size(); i += 16) {
+        // A line equal to the one before is written as "*".
+        if (i >= 16 && i + 16 <= bytes.size() && std::equal(bytes.begin() + i, bytes.begin() + i + 16, bytes.begin() + i - 16)) {
+            if (text.size() < 2 || text.compare(text.size() - 2, 2, "*\n") != 0) {
+                text += "*\n";
+            }
+            continue;
+        }
+        snprintf(cell, sizeof(cell), "%08zx ", i);
+        text += cell;
+        std::string ascii;
+        for (size_t k = i; k < i + 16 && k < bytes.size(); ++k) {
+            snprintf(cell, sizeof(cell), (k - i) == 8 ? "  %02x" : " %02x", bytes[k]);
+            text += cell;
+            ascii += bytes[k] >= 0x20 && bytes[k] < 0x7F ? static_cast<char>(bytes[k]) : '.';
+        }
+        text += "  |" + ascii + "|\n";
+    }
+    snprintf(cell, sizeof(cell), "%08zx\n", bytes.size());
+    return text + cell;
+}
+
+Bytes AsBytes(const std::string& text)
+{
+    return Bytes(text.begin(), text.end());
+}
+
+TEST(DecodeTool, PastedHexLayoutsAndEdidIdentity)
+{
+    const std::string dir = PNLMON_EDID_TESTDATA_DIR;
+    const std::string name = dir + "/bsd-a-acer-acr0325-47adf8";
+    Bytes block;
+    if (!ReadBytes(name + ".bin", block)) {
+        GTEST_SKIP() << "no EDID test data in " << dir;
+    }
+    sandbox::ChildResult raw = RunTool({"edid", name + ".bin"});
+    ASSERT_EQ(0, raw.exitCode) << raw.err;
+    nlohmann::json out = ParseOut(raw);
+    // Beside the record's fields, what edid-decode shows of the identity.
+    EXPECT_EQ("G196HQL", out["productName"]);
+    EXPECT_EQ("LX8EE0032401", out["serialString"]);
+    EXPECT_EQ(805, out["productCode"]);
+    EXPECT_EQ(810559121u, out["serialNumber"]);
+    EXPECT_FALSE(out.contains("modelYear"));
+    EXPECT_EQ("ACR", out["manufacturerName"]);
+
+    std::string plain;
+    for (unsigned char b : block) {
+        char cell[8];
+        snprintf(cell, sizeof(cell), "0x%02X, ", b);
+        plain += cell;
+    }
+    const struct {
+        const char* layout;
+        std::string text;
+    } pasted[] = {
+        {"xxd", Xxd(block)},
+        {"hexdump -C", HexdumpC(block)},
+        {"C array", plain},
+    };
+    for (const auto& p : pasted) {
+        sandbox::ChildResult result = RunTool({"edid", ScratchFile("pasted.txt", AsBytes(p.text))});
+        EXPECT_EQ(0, result.exitCode) << p.layout << ": " << result.err;
+        EXPECT_EQ(raw.out, result.out) << p.layout;
+    }
+    // edid-decode's whole output, read from standard input.
+    sandbox::ChildResult fromDecoder = RunTool({"edid", "-"}, name + ".edid-decode.txt");
+    EXPECT_EQ(0, fromDecoder.exitCode) << fromDecoder.err;
+    EXPECT_EQ(raw.out, fromDecoder.out);
+
+    // A repeated line of hexdump -C ("*") is filled in.
+    Bytes zeros(48, 0);
+    sandbox::ChildResult repeated = RunTool({"osd", ScratchFile("zeros.txt", AsBytes(HexdumpC(zeros)))});
+    EXPECT_EQ(0, repeated.exitCode) << repeated.err;
+
+    // A good dump of a bad block is a bad block; text that is no dump says so.
+    Bytes badSum = block;
+    badSum[20] ^= 0x01;
+    sandbox::ChildResult bad = RunTool({"edid", ScratchFile("bad.txt", AsBytes(Xxd(badSum)))});
+    EXPECT_EQ(2, bad.exitCode);
+    EXPECT_NE(std::string::npos, bad.err.find("bad checksum")) << bad.err;
+    sandbox::ChildResult prose = RunTool({"edid", ScratchFile("prose.txt", AsBytes("The monitor says:\nhello\n"))});
+    EXPECT_EQ(2, prose.exitCode);
+    EXPECT_NE(std::string::npos, prose.err.find("not a hex dump: line 1")) << prose.err;
+    EXPECT_EQ(std::string::npos, prose.err.find("checksum")) << prose.err;
+    std::string gap = Xxd(block);
+    gap.erase(gap.find('\n') + 1, gap.find('\n', gap.find('\n') + 1) - gap.find('\n'));
+    sandbox::ChildResult missingLine = RunTool({"edid", ScratchFile("gap.txt", AsBytes(gap))});
+    EXPECT_EQ(2, missingLine.exitCode);
+    EXPECT_NE(std::string::npos, missingLine.err.find("offset 00000020: does not follow the 16 bytes"))
+        << missingLine.err;
+}
+
+}  // namespace

@@ -144,11 +144,19 @@ TEST_F(InventoryToolTest, JsonHoldsTheFullRecordsAndNothingElse)
         EXPECT_EQ(d.at("horizontalResolution"), 1024);
         EXPECT_EQ(d.at("recommendedBrightnessLevel"), 22);
         EXPECT_TRUE(d.at("supportedResolutionsAndRefreshRates").is_array());
-        EXPECT_EQ(d.size(), 31u);  // the record's 30 fields and the device id
+        EXPECT_EQ(d.size(), 32u);  // the record's 30 fields, the device id and the USB place
+        EXPECT_EQ(d.at("usb").at("vendorId"), "04b3");
     }
     EXPECT_EQ(ids, (std::set<std::string>{"7427-A10-000000A", "7427-A10-000000B"}));
     // The driver's own lines went to standard error.
-    EXPECT_NE(run.err.find("HidIo::get_device_list returns"), std::string::npos);
+    // Quiet by default: the library's own lines reach neither stream.
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out.find("HidIo::get_device_list returns"), std::string::npos);
+    ToolRun verbose = RunTool({"--json", "-v", "4"});
+    ASSERT_EQ(verbose.status, 0) << verbose.err;
+    EXPECT_NE(verbose.err.find("HidIo::get_device_list returns"), std::string::npos);
+    EXPECT_EQ(verbose.out.find("HidIo::get_device_list returns"), std::string::npos);
+    EXPECT_EQ(nlohmann::json::parse(verbose.out).size(), 2u);
 }
 
 TEST_F(InventoryToolTest, TableListsEveryMonitor)

@@ -1,0 +1,234 @@
+// The command-line support every tool shares: the byte escapes that keep
+// monitor text lossless and harmless, the hex-dump reader, and the parser's
+// conventions.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "ByteText.h"
+#include "CommandLine.h"
+#include "HexDump.h"
+
+namespace {
+
+// Undoes ForTerminal, to prove it loses nothing.
+std::string Unescape(const std::string& text)
+{
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == '\\') {
+            out += '\\';
+            ++i;
+        } else if (text[i] == '\\' && i + 3 < text.size() && text[i + 1] == 'x') {
+            out += static_cast<char>(std::stoi(text.substr(i + 2, 2), nullptr, 16));
+            i += 3;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+TEST(ByteText, TerminalTextIsSafeAndReversible)
+{
+    const std::string cases[] = {
+        std::string("\xff\xff\xff-A10-\xff", 9),
+        std::string("ESC\x1b[2Jx\x07\x7f", 10),
+        "back\\slash",
+        "caf\xc3\xa9",                     // valid UTF-8 stays
+        "\xc2\x9b" "31m",                  // C1 control (CSI) is escaped
+        "\xe0\x80\xaf",                    // overlong
+        "\xed\xa0\x80",                    // surrogate
+        "\xf0\x9f\x98",                    // truncated sequence
+        std::string("nul\0nul", 7),
+    };
+    for (const std::string& text : cases) {
+        std::string shown = ByteText::ForTerminal(text);
+        for (unsigned char c : shown) {
+            EXPECT_TRUE(c >= 0x20 && c != 0x7F) << shown;
+        }
+        EXPECT_TRUE(ByteText::IsUtf8(shown)) << shown;
+        EXPECT_EQ(shown.find("\xc2\x9b"), std::string::npos);
+        EXPECT_EQ(text, Unescape(shown)) << shown;
+    }
+    EXPECT_EQ("caf\xc3\xa9", ByteText::ForTerminal("caf\xc3\xa9"));
+    EXPECT_EQ("\\xff-\\\\", ByteText::ForTerminal("\xff-\\"));
+}
+
+TEST(ByteText, JsonKeepsEveryByteAndStaysValid)
+{
+    nlohmann::json record = {
+        {"deviceId", std::string("\xff\xfe-A10-x", 8)},
+        {"modelName", "A10"},
+        {"supportedVideoSources", {"VGA", std::string("\xff", 1)}},
+        {"usb", {{"vendorId", "04b3"}, {"nested", std::string("\x80", 1)}}},
+    };
+    nlohmann::json safe = record;
+    ByteText::MakeJsonSafe(safe);
+    std::string text = safe.dump();  // throws on invalid UTF-8
+    EXPECT_EQ("\xef\xbf\xbd\xef\xbf\xbd-A10-x", safe["deviceId"]);
+    EXPECT_EQ("fffe2d4131302d78", safe["deviceIdBytes"]);
+    EXPECT_EQ("A10", safe["modelName"]);
+    EXPECT_FALSE(safe.contains("modelNameBytes"));
+    EXPECT_EQ((nlohmann::json{"564741", "ff"}), safe["supportedVideoSourcesBytes"]);
+    EXPECT_EQ("80", safe["usb"]["nestedBytes"]);
+    EXPECT_FALSE(safe["usb"].contains("vendorIdBytes"));
+    // Valid documents are left exactly as they were.
+    nlohmann::json clean = {{"a", "b"}, {"c", {1, 2}}};
+    nlohmann::json copy = clean;
+    ByteText::MakeJsonSafe(copy);
+    EXPECT_EQ(clean, copy);
+}
+
+TEST(HexDump, WrittenDumpsReadBackAndBadOnesNameTheLine)
+{
+    std::vector<unsigned char> bytes;
+    for (int i = 0; i < 40; ++i) {
+        bytes.push_back(static_cast<unsigned char>(i * 7));
+    }
+    std::string dump = HexDump::Format(bytes.data(), bytes.size(), "  ");
+    std::vector<unsigned char> back;
+    std::string error;
+    ASSERT_TRUE(HexDump::Read(dump, back, error)) << error;
+    EXPECT_EQ(bytes, back);
+    ASSERT_TRUE(HexDump::Read("00ff 10\r\n0x20,0X30\n", back, error)) << error;
+    EXPECT_EQ((std::vector<unsigned char>{0x00, 0xff, 0x10, 0x20, 0x30}), back);
+
+    const struct {
+        const char* text;
+        const char* error;
+    } bad[] = {
+        {"", "no hex bytes"},
+        {"00 11\n22 3\n", "line 2: '3'"},
+        {"*\n", "line 1: '*' repeats no line"},
+        {"00000000  00 11 222  |...|\n", "line 1: '222' is not one hex byte"},
+        {"00000010: 0011\n", "does not follow the 0 bytes"},
+    };
+    for (const auto& b : bad) {
+        EXPECT_FALSE(HexDump::Read(b.text, back, error)) << b.text;
+        EXPECT_NE(std::string::npos, error.find(b.error)) << error;
+    }
+    auto text = [](const std::string& s) { return HexDump::IsText(std::vector<unsigned char>(s.begin(), s.end())); };
+    EXPECT_TRUE(text("00 ff\n"));
+    EXPECT_TRUE(text("00ff10"));
+    EXPECT_FALSE(text("zzzz"));  // printable but no blank: raw bytes
+    EXPECT_FALSE(text(std::string("00\0ff", 5)));
+    EXPECT_FALSE(text(""));
+}
+
+struct Parsed {
+    int status;
+    std::vector<std::string> seen;
+    std::string out;
+    std::string err;
+    int verbosity;
+    std::vector<std::string> operands;
+};
+
+Parsed Parse(std::vector<std::string> words, int flags = 0)
+{
+    CommandLine commandLine("tool", "[-x] FILE", "Does things.",
+                            {{"watch", 'w', CommandLine::kRequired, "S", "watch", 'w'},
+                             {"json", 'j', CommandLine::kNone, nullptr, "json", 0x200},
+                             {"level", 0, CommandLine::kOptional, "N", "level", 0x201}},
+                            "Exit status: 0.", flags);
+    words.insert(words.begin(), "tool");
+    std::vector<char*> argv;
+    for (std::string& w : words) {
+        argv.push_back(&w[0]);
+    }
+    argv.push_back(nullptr);
+    Parsed p;
+    char* outText = nullptr;
+    char* errText = nullptr;
+    size_t outSize = 0, errSize = 0;
+    FILE* out = open_memstream(&outText, &outSize);
+    FILE* err = open_memstream(&errText, &errSize);
+    p.status = commandLine.parse(static_cast<int>(words.size()), argv.data(),
+                                 [&](int id, const char* value, std::string& error) {
+                                     if (id == 'w' && std::string(value) == "bad") {
+                                         error = "bad interval";
+                                         return false;
+                                     }
+                                     p.seen.push_back(std::to_string(id) + "=" + (value ? value : "-"));
+                                     return true;
+                                 },
+                                 out, err);
+    fclose(out);
+    fclose(err);
+    p.out = outText;
+    p.err = errText;
+    free(outText);
+    free(errText);
+    p.verbosity = commandLine.verbosity();
+    p.operands = commandLine.operands();
+    return p;
+}
+
+TEST(CommandLine, ConventionalOptionsAndErrors)
+{
+    Parsed p = Parse({"file", "--watch=2", "-j", "--level", "-w", "3", "--", "-x"});
+    EXPECT_EQ(CommandLine::kContinue, p.status) << p.err;
+    EXPECT_EQ((std::vector<std::string>{"119=2", "512=-", "513=-", "119=3"}), p.seen);
+    EXPECT_EQ((std::vector<std::string>{"file", "-x"}), p.operands);
+
+    EXPECT_EQ(2, Parse({"-vv"}).verbosity);
+    EXPECT_EQ(3, Parse({"-v", "3", "f"}).verbosity);
+    EXPECT_EQ(4, Parse({"--verbose=4"}).verbosity);
+    EXPECT_EQ(4, Parse({"-vvvvvv"}).verbosity);
+    Parsed operandAfterV = Parse({"-v", "file"});
+    EXPECT_EQ(1, operandAfterV.verbosity);
+    EXPECT_EQ((std::vector<std::string>{"file"}), operandAfterV.operands);
+
+    const struct {
+        std::vector<std::string> words;
+        const char* message;
+    } errors[] = {
+        {{"--bogus"}, "unknown or ambiguous option '--bogus'"},
+        {{"-x"}, "unknown option '-x'"},
+        {{"--watch"}, "option '--watch' needs an argument"},
+        {{"-w"}, "option '-w' needs an argument"},
+        {{"--json=1"}, "option '--json' takes no argument"},
+        {{"--verbose=9"}, "bad verbosity '9' (0 to 4)"},
+        {{"-w", "bad"}, "bad interval"},
+    };
+    for (const auto& e : errors) {
+        Parsed bad = Parse(e.words);
+        EXPECT_EQ(64, bad.status);
+        EXPECT_EQ(std::string("tool: ") + e.message + "\nTry 'tool --help' for more information.\n", bad.err);
+        EXPECT_EQ("", bad.out);
+    }
+
+    Parsed help = Parse({"--help", "--bogus-after-help-is-still-an-error"});
+    EXPECT_EQ(64, help.status);
+    help = Parse({"--he"});  // unambiguous abbreviation
+    EXPECT_EQ(0, help.status);
+    EXPECT_EQ(0u, help.out.find("Usage: tool [-x] FILE\n"));
+    EXPECT_NE(std::string::npos, help.out.find("  -w, --watch=S"));
+    EXPECT_NE(std::string::npos, help.out.find("      --level[=N]"));
+    EXPECT_NE(std::string::npos, help.out.find("Exit status: 0.\n"));
+    Parsed version = Parse({"--version"});
+    EXPECT_EQ(0, version.status);
+    EXPECT_EQ(0u, version.out.find("tool 3."));
+
+    // Tools that run a command stop at their first operand.
+    Parsed stop = Parse({"scenario", "--", "cmd", "-j"}, CommandLine::kStopAtOperand);
+    EXPECT_TRUE(stop.seen.empty());
+    EXPECT_EQ((std::vector<std::string>{"scenario", "--", "cmd", "-j"}), stop.operands);
+    EXPECT_EQ(64, Parse({"-v"}, CommandLine::kNoVerbose).status);
+
+    long n = 0;
+    double s = 0;
+    EXPECT_TRUE(CommandLine::ParseLong("42", 1, 100, n));
+    EXPECT_FALSE(CommandLine::ParseLong("-1", 0, 100, n));
+    EXPECT_FALSE(CommandLine::ParseLong(" 4", 0, 100, n));
+    EXPECT_FALSE(CommandLine::ParseLong("101", 0, 100, n));
+    EXPECT_TRUE(CommandLine::ParseSeconds("0.5", 10, s));
+    EXPECT_FALSE(CommandLine::ParseSeconds("-1", 10, s));
+    EXPECT_FALSE(CommandLine::ParseSeconds("nan", 10, s));
+    EXPECT_FALSE(CommandLine::ParseSeconds("11", 10, s));
+}
+
+}  // namespace
