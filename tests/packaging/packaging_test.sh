@@ -109,6 +109,7 @@ contents)
     expect -f "usr/$PNLMON_BINDIR/$tool"
     [ -x "$root/usr/$PNLMON_BINDIR/$tool" ] || { echo "$tool is not executable" >&2; missing=1; }
     expect -f "usr/$PNLMON_MANDIR/man1/$tool.1"
+    expect -f "usr/$PNLMON_DATADIR/bash-completion/completions/$tool"
   done
   if has_target pnlmon-sim; then
     expect -f "usr/$PNLMON_MANDIR/man5/pnlmon-sim-scenario.5"
