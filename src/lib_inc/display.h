@@ -130,11 +130,13 @@ public:
 class DisplayReport {
 public:
     // How far reading the monitor got.
-    static const int READ = 0;               // opened and every report read
-    static const int DESCRIPTOR_FAILED = 1;  // its USB descriptors could not be read
-    static const int OPEN_FAILED = 2;        // the device node could not be opened
-    static const int CLAIM_FAILED = 3;       // its interface could not be claimed
-    static const int REPORT_FAILED = 4;      // an exchange or a decode failed
+    enum ReadState : int {
+        READ = 0,               // opened and every report read
+        DESCRIPTOR_FAILED = 1,  // its USB descriptors could not be read
+        OPEN_FAILED = 2,        // the device node could not be opened
+        CLAIM_FAILED = 3,       // its interface could not be claimed
+        REPORT_FAILED = 4       // an exchange or a decode failed
+    };
 
     uint8_t busNumber = 0;
     uint8_t deviceAddress = 0;

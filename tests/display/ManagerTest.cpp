@@ -303,4 +303,65 @@ TEST_F(ManagerTest, SecondInitialiseIsRefusedAndLogged)
         EXPECT_EQ(list.size(), 1u);
     }
     Config::destroyInstance();
+// The raw reports of the latest enumeration: every supported monitor found,
+// read or not, with its place on the bus and how far reading it got.
+TEST_F(ManagerTest, RawReportsOfTheLatestEnumeration)
+{
+    DisplayApi api;
+    display_report_list_t reports;
+    EXPECT_EQ(api.getDisplayReports(reports), DSP_NOT_INITIALISED);
+    ASSERT_EQ(api.initialiseDisplayDriver(), DSP_OK);
+    EXPECT_EQ(api.getDisplayReports(reports), DSP_OK);
+    EXPECT_TRUE(reports.empty());  // nothing enumerated yet
+
+    bus().plug(Monitor("a", "000000A"));
+    bus().plug(Monitor("b", "000000B"));
+    usbemu::Fault claim;
+    claim.kind = usbemu::FaultKind::ClaimFails;
+    bus().setFault("b", claim);
+    DisplayInformationList list;
+    ASSERT_EQ(Get(api, list), DSP_OK);
+    ASSERT_EQ(list.size(), 1u);
+    ASSERT_EQ(api.getDisplayReports(reports), DSP_OK);
+    ASSERT_EQ(reports.size(), 2u);
+    const DisplayReport* read = nullptr;
+    const DisplayReport* failed = nullptr;
+    for (const DisplayReport& r : reports) {
+        (r.state == DisplayReport::READ ? read : failed) = &r;
+    }
+    ASSERT_NE(read, nullptr);
+    ASSERT_NE(failed, nullptr);
+    EXPECT_EQ(read->deviceId, "7427-A10-000000A");
+    EXPECT_EQ(read->vendorId, 0x04B3);
+    EXPECT_EQ(read->productId, 0x4676);
+    EXPECT_NE(read->deviceAddress, 0);
+    EXPECT_NE(read->deviceAddress, failed->deviceAddress);
+    ASSERT_EQ(read->inventoryReport.size(), 48u);
+    std::string inventory(read->inventoryReport.begin(), read->inventoryReport.end());
+    EXPECT_NE(inventory.find("7427"), std::string::npos);
+    EXPECT_NE(inventory.find("000000A"), std::string::npos);
+    ASSERT_EQ(read->edid.size(), 128u);
+    EXPECT_EQ(read->edid[1], 0xFF);
+    EXPECT_EQ(read->osdReport.size(), 48u);
+    EXPECT_EQ(failed->state, DisplayReport::CLAIM_FAILED);
+    EXPECT_TRUE(failed->deviceId.empty());
+    EXPECT_TRUE(failed->inventoryReport.empty());
+
+    // The next enumeration replaces them; an open that fails is told apart.
+    bus().clearFault("b");
+    usbemu::Fault open;
+    open.kind = usbemu::FaultKind::OpenFails;
+    bus().setFault("a", open);
+    ASSERT_EQ(Get(api, list), DSP_OK);
+    ASSERT_EQ(api.getDisplayReports(reports), DSP_OK);
+    ASSERT_EQ(reports.size(), 2u);
+    int states[5] = {0, 0, 0, 0, 0};
+    for (const DisplayReport& r : reports) {
+        ++states[r.state];
+        if (r.state == DisplayReport::OPEN_FAILED) {
+            EXPECT_EQ(r.usbError, -1);  // LIBUSB_ERROR_IO
+        }
+    }
+    EXPECT_EQ(states[DisplayReport::READ], 1);
+    EXPECT_EQ(states[DisplayReport::OPEN_FAILED], 1);
 }

@@ -308,3 +308,38 @@ TEST_F(Logging, UnloadClosesTheFileAndDropsLaterLines)
 }
 
 }  // namespace
+
+// Mirroring to standard error adds lines there up to its own level and
+// leaves the configured destination exactly as it was.
+TEST_F(Logging, MirrorToStandardErrorLeavesTheConfiguredDestinationAlone)
+{
+    sandbox::WriteFile(kConf, "Level=1\n");
+    auto child = sandbox::RunInChild([] {
+        LogMirrorToStandardError(LEVEL_DEBUG);
+        LogQuick(LEVEL_ERROR, "an error");
+        LogQuick(LEVEL_DEBUG, "a debug line");
+        LogQuick(LEVEL_TRACE, "a trace line");
+        LogMirrorToStandardError(LEVEL_OFF);
+        LogQuick(LEVEL_DEBUG, "after the mirror");
+        return 0;
+    });
+    EXPECT_NE(child.err.find("\tError\tan error\r\n"), std::string::npos) << child.err;
+    EXPECT_NE(child.err.find("\tDebug\ta debug line\r\n"), std::string::npos) << child.err;
+    EXPECT_EQ(child.err.find("a trace line"), std::string::npos);
+    EXPECT_EQ(child.err.find("after the mirror"), std::string::npos);
+    std::string file;
+    ASSERT_TRUE(sandbox::ReadFile(kLog, file));
+    EXPECT_NE(file.find("\tError\tan error\r\n"), std::string::npos) << file;
+    EXPECT_EQ(file.find("debug"), std::string::npos) << file;
+
+    // A console destination shows each line once.
+    sandbox::WriteFile(kConf, "IsConsole=1\nLevel=2\n");
+    child = sandbox::RunInChild([] {
+        LogMirrorToStandardError(LEVEL_TRACE);
+        LogQuick(LEVEL_INFO, "once");
+        LogQuick(LEVEL_TRACE, "mirrored only");
+        return 0;
+    });
+    EXPECT_EQ(child.err.find("once"), child.err.rfind("once")) << child.err;
+    EXPECT_NE(child.err.find("mirrored only"), std::string::npos);
+}
