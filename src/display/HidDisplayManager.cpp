@@ -76,13 +76,9 @@ DISPLAY_CODE HidDisplayManager::getDisplayReports(display_report_list_t& reports
         return DSP_NOT_INITIALISED;
     }
     pthread_mutex_lock(&enumLock);
-    try {
-        reports = displays.getReports();
-    } catch (...) {
-        pthread_mutex_unlock(&enumLock);
-        throw;
-    }
-    pthread_mutex_unlock(&enumLock);
+    // Released however the copy ends (it may throw bad_alloc).
+    std::unique_ptr<pthread_mutex_t, int (*)(pthread_mutex_t*)> held(&enumLock, pthread_mutex_unlock);
+    reports = displays.getReports();
     return DSP_OK;
 }
 

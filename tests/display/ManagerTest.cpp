@@ -303,6 +303,8 @@ TEST_F(ManagerTest, SecondInitialiseIsRefusedAndLogged)
         EXPECT_EQ(list.size(), 1u);
     }
     Config::destroyInstance();
+}
+
 // The raw reports of the latest enumeration: every supported monitor found,
 // read or not, with its place on the bus and how far reading it got.
 TEST_F(ManagerTest, RawReportsOfTheLatestEnumeration)
