@@ -9,7 +9,7 @@
 
 #include "ByteText.h"
 #include "CommandLine.h"
-#include "HexDump.h"
+#include "HexDumpText.h"
 
 namespace {
 
@@ -82,18 +82,18 @@ TEST(ByteText, JsonKeepsEveryByteAndStaysValid)
     EXPECT_EQ(clean, copy);
 }
 
-TEST(HexDump, WrittenDumpsReadBackAndBadOnesNameTheLine)
+TEST(HexDumpText, WrittenDumpsReadBackAndBadOnesNameTheLine)
 {
     std::vector<unsigned char> bytes;
     for (int i = 0; i < 40; ++i) {
         bytes.push_back(static_cast<unsigned char>(i * 7));
     }
-    std::string dump = HexDump::Format(bytes.data(), bytes.size(), "  ");
+    std::string dump = HexDumpText::Format(bytes.data(), bytes.size(), "  ");
     std::vector<unsigned char> back;
     std::string error;
-    ASSERT_TRUE(HexDump::Read(dump, back, error)) << error;
+    ASSERT_TRUE(HexDumpText::Read(dump, back, error)) << error;
     EXPECT_EQ(bytes, back);
-    ASSERT_TRUE(HexDump::Read("00ff 10\r\n0x20,0X30\n", back, error)) << error;
+    ASSERT_TRUE(HexDumpText::Read("00ff 10\r\n0x20,0X30\n", back, error)) << error;
     EXPECT_EQ((std::vector<unsigned char>{0x00, 0xff, 0x10, 0x20, 0x30}), back);
 
     const struct {
@@ -107,10 +107,10 @@ TEST(HexDump, WrittenDumpsReadBackAndBadOnesNameTheLine)
         {"00000010: 0011\n", "does not follow the 0 bytes"},
     };
     for (const auto& b : bad) {
-        EXPECT_FALSE(HexDump::Read(b.text, back, error)) << b.text;
+        EXPECT_FALSE(HexDumpText::Read(b.text, back, error)) << b.text;
         EXPECT_NE(std::string::npos, error.find(b.error)) << error;
     }
-    auto text = [](const std::string& s) { return HexDump::IsText(std::vector<unsigned char>(s.begin(), s.end())); };
+    auto text = [](const std::string& s) { return HexDumpText::IsText(std::vector<unsigned char>(s.begin(), s.end())); };
     EXPECT_TRUE(text("00 ff\n"));
     EXPECT_TRUE(text("00ff10"));
     EXPECT_FALSE(text("zzzz"));  // printable but no blank: raw bytes

@@ -20,7 +20,7 @@
 #include "DeviceData.h"
 #include "Edid.h"
 #include "EdidIdentity.h"
-#include "HexDump.h"
+#include "HexDumpText.h"
 #include "ToolOutput.h"
 #include "display.h"
 #include "log.h"
@@ -37,10 +37,8 @@ const int kExitUndecodable = 2;
 const size_t kMaxInput = 1 << 20;
 
 const char kSynopsis[] =
-    "[-v...] edid FILE
-"
-    "[-v...] [--vid=ID] [--pid=ID] inventory FILE
-"
+    "[-v...] edid FILE\n"
+    "[-v...] [--vid=ID] [--pid=ID] inventory FILE\n"
     "[-v...] osd FILE";
 
 const char kDescription[] =
@@ -129,7 +127,7 @@ int ReadInput(const Options& options, std::vector<unsigned char>& bytes)
         fprintf(stderr, "pnlmon-decode: %s: %s\n", file.c_str(), error.c_str());
         return kExitUnreadable;
     }
-    bool text = HexDump::IsText(content);
+    bool text = HexDumpText::IsText(content);
     bool hex = options.format == Options::kHex || (options.format == Options::kAuto && text);
     if (hex) {
         if (!text) {
@@ -141,7 +139,7 @@ int ReadInput(const Options& options, std::vector<unsigned char>& bytes)
                     file.c_str(), at);
             return kExitUndecodable;
         }
-        if (!HexDump::Read(std::string(content.begin(), content.end()), bytes, error)) {
+        if (!HexDumpText::Read(std::string(content.begin(), content.end()), bytes, error)) {
             fprintf(stderr, "pnlmon-decode: %s: not a hex dump: %s\n", file.c_str(), error.c_str());
             return kExitUndecodable;
         }
@@ -257,7 +255,6 @@ int main(int argc, char** argv)
             {"log", 0, CommandLine::kOptional, "LEVEL", "the same as --verbose=LEVEL (default 4)", kLog},
         },
         kFooter);
-    commandLine.addVersionLine(std::string("decoders of libvexdisplay: ") + PnlmonlVersion + BuildDate);
     int status = commandLine.parse(argc, argv, [&](int id, const char* value, std::string& error) {
         switch (id) {
         case kVid:

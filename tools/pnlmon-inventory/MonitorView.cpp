@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "ByteText.h"
-#include "HexDump.h"
+#include "HexDumpText.h"
 
 namespace {
 
@@ -200,7 +200,7 @@ std::string MonitorView::detailed(bool withReports) const
         for (const auto& report : reports) {
             text += std::string(report.name) + " (" + std::to_string(report.bytes->size()) + " bytes)" +
                     (report.bytes->empty() ? " not read\n" : ":\n");
-            text += HexDump::Format(report.bytes->data(), report.bytes->size(), "  ");
+            text += HexDumpText::Format(report.bytes->data(), report.bytes->size(), "  ");
         }
     }
     return text;

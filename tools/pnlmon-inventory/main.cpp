@@ -16,7 +16,7 @@
 
 #include "ByteText.h"
 #include "CommandLine.h"
-#include "HexDump.h"
+#include "HexDumpText.h"
 #include "MonitorView.h"
 #include "ToolOutput.h"
 #include "display.h"
@@ -222,7 +222,7 @@ int WriteEdid(FILE* out, const std::vector<MonitorView>& views)
     }
     if (isatty(fileno(out))) {
         // Binary on a terminal helps no one: the hex form edid-decode reads.
-        fputs(HexDump::Format(edid.data(), length, "").c_str(), out);
+        fputs(HexDumpText::Format(edid.data(), length, "").c_str(), out);
     } else {
         fwrite(edid.data(), 1, length, out);
     }

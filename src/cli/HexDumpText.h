@@ -5,14 +5,14 @@
 // repeated lines) and the hex block at the top of edid-decode's output
 // (the rest of that output is ignored). Also writes the layout the
 // inventory tool uses for raw reports, which it reads back.
-#ifndef PNLMON_HEXDUMP_H
-#define PNLMON_HEXDUMP_H
+#ifndef PNLMON_HEXDUMPTEXT_H
+#define PNLMON_HEXDUMPTEXT_H
 
 #include <cstddef>
 #include <string>
 #include <vector>
 
-class HexDump {
+class HexDumpText {
 public:
     // The bytes of the dump; false with a reason naming the line when the
     // text is not a hex dump of a known layout.

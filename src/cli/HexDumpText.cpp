@@ -1,4 +1,4 @@
-#include "HexDump.h"
+#include "HexDumpText.h"
 
 #include <cctype>
 #include <cstdio>
@@ -73,7 +73,7 @@ std::string Trim(const std::string& text)
 
 }  // namespace
 
-bool HexDump::IsText(const std::vector<unsigned char>& content)
+bool HexDumpText::IsText(const std::vector<unsigned char>& content)
 {
     if (content.empty()) {
         return false;
@@ -94,7 +94,7 @@ bool HexDump::IsText(const std::vector<unsigned char>& content)
     return blank || allHex;
 }
 
-bool HexDump::Read(const std::string& input, std::vector<unsigned char>& bytes, std::string& error)
+bool HexDumpText::Read(const std::string& input, std::vector<unsigned char>& bytes, std::string& error)
 {
     bytes.clear();
     std::vector<std::string> lines;
@@ -210,7 +210,7 @@ bool HexDump::Read(const std::string& input, std::vector<unsigned char>& bytes, 
     return true;
 }
 
-std::string HexDump::Format(const unsigned char* bytes, size_t length, const std::string& indent)
+std::string HexDumpText::Format(const unsigned char* bytes, size_t length, const std::string& indent)
 {
     std::string out;
     char cell[24];
