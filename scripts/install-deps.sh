@@ -10,6 +10,9 @@ packages=(
   clang libclang-rt-14-dev
   dpkg-dev file groff-base man-db
   jq
+  # Packages: Debian (debhelper, lintian) and RPM (rpmbuild, rpmlint, and
+  # what rpmbuild needs to split off debugging information).
+  debhelper fakeroot lintian adduser rpm rpmlint debugedit elfutils
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test: the normal build, the AddressSanitizer+UBSan build (with
 # the short fuzz runs) and the ThreadSanitizer build of the concurrency
-# tests. Needs root (the tests use private namespaces). Long runs (labelled
+# tests, then the package checks (scripts/package-check.sh). Needs root (the
+# tests use private namespaces). Long runs (labelled
 # "long") are left out; run them with: ctest --test-dir build -L long
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -22,3 +23,6 @@ tsan_targets=(pnlmon_display_manager_test pnlmon_cimhost_test e2e_tests vexdispl
 BUILD_DIR="$here/build-tsan" BUILD_TARGETS="${tsan_targets[*]}" "$here/scripts/build.sh" \
   -DSANITIZE=thread -DPNLMON_BUILD_BENCH=OFF
 (cd "$here/build-tsan" && ctest -j"$jobs" --output-on-failure -LE long -R '^(display\.manager|cimhost\.Host|e2e_tests)$')
+
+echo "== packages: Debian and RPM builds, lintian, rpmlint, install, purge"
+"$here/scripts/package-check.sh"

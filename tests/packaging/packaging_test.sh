@@ -77,16 +77,19 @@ contents)
   L=usr/$PNLMON_LIBDIR
 
   # Libraries: real file, SONAME link (runtime) and development link.
+  # The provider sits in LIBDIR/cmpi, where the CIM object managers look.
   for lib in vexdisplay vexdisplayprov; do
     has_target $lib || continue
-    expect -f "$L/lib$lib.so.$PNLMON_VERSION"
-    expect -L "$L/lib$lib.so.3"
-    expect -L "$L/lib$lib.so"
-    if [ -f "$root/$L/lib$lib.so.$PNLMON_VERSION" ]; then
-      soname=$(readelf -d "$root/$L/lib$lib.so.$PNLMON_VERSION" | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p')
+    D=$L
+    [ $lib = vexdisplay ] || D=$L/cmpi
+    expect -f "$D/lib$lib.so.$PNLMON_VERSION"
+    expect -L "$D/lib$lib.so.3"
+    expect -L "$D/lib$lib.so"
+    if [ -f "$root/$D/lib$lib.so.$PNLMON_VERSION" ]; then
+      soname=$(readelf -d "$root/$D/lib$lib.so.$PNLMON_VERSION" | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p')
       [ "$soname" = "lib$lib.so.3" ] || { echo "lib$lib: SONAME is '$soname'" >&2; missing=1; }
-      [ "$(readlink "$root/$L/lib$lib.so.3")" = "lib$lib.so.$PNLMON_VERSION" ] ||
-        { echo "lib$lib.so.3 points to $(readlink "$root/$L/lib$lib.so.3")" >&2; missing=1; }
+      [ "$(readlink "$root/$D/lib$lib.so.3")" = "lib$lib.so.$PNLMON_VERSION" ] ||
+        { echo "lib$lib.so.3 points to $(readlink "$root/$D/lib$lib.so.3")" >&2; missing=1; }
     fi
   done
   # The CIM object manager opens the provider by its unversioned name: that
@@ -192,7 +195,7 @@ tools)
     [ $rc -eq 64 ] || fail "pnlmon-decode without arguments exited $rc, not 64 (usage)"
   fi
   if has_target vexdisplayprov; then
-    check_resolves "$libdir/libvexdisplayprov.so.3" libvexdisplay.so.3
+    check_resolves "$libdir/cmpi/libvexdisplayprov.so.3" libvexdisplay.so.3
   fi
   echo "tools ok"
   ;;
