@@ -59,8 +59,8 @@ dpkg-query -W -f='${Conffiles}\n' pnlmon | grep ' /etc/pnlmon/log.conf ' >/dev/n
 getent group pnlmon | grep '^pnlmon:' >/dev/null || fail "the group pnlmon went missing"
 
 # The installed tools, against the installed libraries.
-out=$(pnlmon-inventory --version 2>&1) || out=$(pnlmon-inventory --help 2>&1) || fail "pnlmon-inventory --version/--help failed: $out"
-[[ "$out" == *"$version"* || "$out" == *--json* ]] || fail "pnlmon-inventory printed neither its version nor its options: $out"
+out=$(pnlmon-inventory --version 2>&1) || fail "pnlmon-inventory --version failed: $out"
+[[ "$out" == *"$version"* ]] || fail "pnlmon-inventory --version did not print $version: $out"
 echo "pnlmon-inventory: $(head -1 <<<"$out")"
 for f in /usr/bin/pnlmon-inventory /usr/bin/pnlmon-decode "$L/cmpi/libvexdisplayprov.so"; do
   lib=$(ldd "$f" | sed -n 's/^[[:space:]]*libvexdisplay\.so\.3 => \([^ ]*\) .*/\1/p')
