@@ -32,6 +32,16 @@ struct Plugged {
     bool removed = false;       // "remove" uevent sent and sysfs entry gone
 };
 
+// The handler of a pulled monitor. It stays attached, answering ENODEV, so
+// that a client which opened the node before the pull gets the errors of a
+// real disconnect (umockdev's preload aborts a client whose ioctl socket
+// goes away). It is detached when its address is handed out again, or at
+// shutdown.
+struct Retired {
+    std::string devnode;
+    std::unique_ptr<UsbfsDevice> device;
+};
+
 }  // namespace
 
 struct EmulatedBus::Impl {
@@ -43,6 +53,7 @@ struct EmulatedBus::Impl {
     std::map<std::string, Plugged> plugged;
     // The latest firmware of every name, kept after the unplug for its record.
     std::map<std::string, std::shared_ptr<MonitorFirmware>> firmwares;
+    std::map<int, Retired> retired;   // by USB address
 
     Testbed& bed()
     {
@@ -115,11 +126,38 @@ struct EmulatedBus::Impl {
     {
         Plugged& monitor = entry->second;
         monitor.firmware->markGone();
+        // Reads in flight come back with ENODEV, as from the kernel.
+        monitor.device->disconnect();
         removeFromSysfs(monitor);
-        bed().detachIoctl(monitor.devnode);
-        monitor.device.reset();
+        Retired& old = retired[monitor.address];
+        old.devnode = monitor.devnode;
+        old.device = std::move(monitor.device);
         addresses.release(monitor.address);
         plugged.erase(entry);
+    }
+
+    // Detaches the handler of the monitor that last had this address. By
+    // then its clients have long closed the node (addresses come round
+    // again after 125 other plugs).
+    void detachRetired(int address)
+    {
+        auto old = retired.find(address);
+        if (old == retired.end()) {
+            return;
+        }
+        if (old->second.device->clients() > 0) {
+            fprintf(stderr, "usbemu: %s is reused while a client still has the pulled monitor open\n",
+                    old->second.devnode.c_str());
+        }
+        bed().detachIoctl(old->second.devnode);
+        retired.erase(old);
+    }
+
+    void detachAllRetired()
+    {
+        while (!retired.empty()) {
+            detachRetired(retired.begin()->first);
+        }
     }
 
     std::vector<std::string> collect()
@@ -199,6 +237,7 @@ void EmulatedBus::plug(const MonitorSpec& spec)
     if (address < 0) {
         throw std::runtime_error("the emulated bus is full");
     }
+    impl->detachRetired(address);
     Plugged monitor;
     monitor.address = address;
     monitor.syspath = MonitorSyspath(address);
@@ -346,6 +385,7 @@ void EmulatedBus::shutdown()
     while (!impl->plugged.empty()) {
         impl->finishUnplug(impl->plugged.begin());
     }
+    impl->detachAllRetired();
     impl->testbed.reset();
 }
 

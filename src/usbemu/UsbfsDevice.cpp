@@ -59,6 +59,9 @@ struct UsbfsDevice::State {
     std::deque<UrbPtr> waiting;   // IN URBs waiting for a report
     std::deque<UrbPtr> withheld;  // IN URBs that are never answered
     std::deque<UrbPtr> done;      // completed, waiting to be reaped
+    int clients = 0;              // connected ioctl clients
+
+    void disconnect();
 
     void pump();
     bool handle(UMockdevIoctlClient* client);
@@ -89,6 +92,20 @@ gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer user)
 {
     auto* state = static_cast<std::shared_ptr<UsbfsDevice::State>*>(user);
     return (*state)->handle(client) ? TRUE : FALSE;
+}
+
+void OnClientConnected(UMockdevIoctlBase*, UMockdevIoctlClient*, gpointer user)
+{
+    auto* state = static_cast<std::shared_ptr<UsbfsDevice::State>*>(user);
+    std::lock_guard<std::mutex> guard((*state)->lock);
+    ++(*state)->clients;
+}
+
+void OnClientVanished(UMockdevIoctlBase*, UMockdevIoctlClient*, gpointer user)
+{
+    auto* state = static_cast<std::shared_ptr<UsbfsDevice::State>*>(user);
+    std::lock_guard<std::mutex> guard((*state)->lock);
+    --(*state)->clients;
 }
 
 void ReleaseState(gpointer user, GClosure*)
@@ -228,6 +245,21 @@ void UsbfsDevice::State::discard(UMockdevIoctlClient* client, UMockdevIoctlData*
     Complete(client, EINVAL);
 }
 
+void UsbfsDevice::State::disconnect()
+{
+    std::lock_guard<std::mutex> guard(lock);
+    for (std::deque<UrbPtr>* queue : {&waiting, &withheld}) {
+        while (!queue->empty()) {
+            UrbPtr urb = std::move(queue->front());
+            queue->pop_front();
+            urb->status = -ENODEV;
+            urb->actual = 0;
+            urb->data.clear();
+            done.push_back(std::move(urb));
+        }
+    }
+}
+
 bool UsbfsDevice::State::handle(UMockdevIoctlClient* client)
 {
     gulong request = umockdev_ioctl_client_get_request(client);
@@ -314,7 +346,12 @@ UsbfsDevice::UsbfsDevice(std::shared_ptr<MonitorFirmware> firmware, std::functio
     UMockdevIoctlBase* base = umockdev_ioctl_base_new();
     g_signal_connect_data(base, "handle-ioctl", G_CALLBACK(OnIoctl), new std::shared_ptr<State>(state),
                           ReleaseState, GConnectFlags(0));
+    g_signal_connect_data(base, "client-connected", G_CALLBACK(OnClientConnected),
+                          new std::shared_ptr<State>(state), ReleaseState, GConnectFlags(0));
+    g_signal_connect_data(base, "client-vanished", G_CALLBACK(OnClientVanished),
+                          new std::shared_ptr<State>(state), ReleaseState, GConnectFlags(0));
     handler = base;
+    this->state = state;
 }
 
 UsbfsDevice::~UsbfsDevice()
@@ -325,6 +362,17 @@ UsbfsDevice::~UsbfsDevice()
 void* UsbfsDevice::ioctlHandler() const
 {
     return handler;
+}
+
+void UsbfsDevice::disconnect()
+{
+    state->disconnect();
+}
+
+int UsbfsDevice::clients() const
+{
+    std::lock_guard<std::mutex> guard(state->lock);
+    return state->clients;
 }
 
 }  // namespace usbemu

@@ -23,10 +23,22 @@ public:
     // The umockdev ioctl handler object, for Testbed::attachIoctl.
     void* ioctlHandler() const;
 
+    // The monitor was pulled: like the kernel at a disconnect, every URB
+    // still in flight completes with -ENODEV, so a client waiting for a read
+    // gets it back at its next reap instead of waiting out its timeout. Call
+    // after the firmware is marked gone.
+    void disconnect();
+
+    // Clients (open device nodes) connected to the handler right now. A
+    // handler must not be detached while a client is connected: umockdev's
+    // preload aborts a client whose ioctl socket goes away.
+    int clients() const;
+
     struct State;
 
 private:
     void* handler;
+    std::shared_ptr<State> state;
 };
 
 }  // namespace usbemu

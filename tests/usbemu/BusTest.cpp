@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "EmulatedBus.h"
 #include "Sandbox.h"
@@ -281,6 +283,43 @@ TEST_F(BusTest, UnplugWhileOpenFailsTheNextExchange)
     libusb_close(handle);
     // The record outlives the monitor.
     EXPECT_EQ(EmulatedBus::instance().wire("gone").size(), 1u);
+}
+
+TEST_F(BusTest, PullDuringAPendingReadGivesTheReadBackWithNoDevice)
+{
+    // As with the kernel: the read waiting for a report ends at the pull,
+    // with NO_DEVICE, instead of waiting out its timeout (or for good).
+    for (int round = 0; round < 5; ++round) {
+        int address = Plug(Monitor("pulled"));
+        libusb_device_handle* handle = nullptr;
+        ASSERT_EQ(UsbHost::get().open(address, &handle), 0);
+        ASSERT_EQ(libusb_claim_interface(handle, 0), 0);
+        UsbHost::Exchange result;
+        auto started = std::chrono::steady_clock::now();
+        // An unknown command is accepted and never answered: the read waits.
+        std::thread reader([&] { result = UsbHost::get().exchange(handle, 0x55, 0, 1, 0x81, 20000); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(50 + 20 * round));
+        EmulatedBus::instance().unplug("pulled");
+        reader.join();
+        auto took = std::chrono::steady_clock::now() - started;
+        EXPECT_EQ(result.result, LIBUSB_ERROR_NO_DEVICE);
+        EXPECT_LT(took, std::chrono::seconds(5));
+        EXPECT_EQ(libusb_release_interface(handle, 0), LIBUSB_ERROR_NO_DEVICE);
+        libusb_close(handle);
+    }
+}
+
+TEST_F(BusTest, PullBetweenOpenAndFirstRequestGivesNoDevice)
+{
+    // A node opened just before the pull keeps answering, with ENODEV.
+    for (int round = 0; round < 20; ++round) {
+        int address = Plug(Monitor("brief"));
+        libusb_device_handle* handle = nullptr;
+        ASSERT_EQ(UsbHost::get().open(address, &handle), 0);
+        EmulatedBus::instance().unplug("brief");
+        EXPECT_EQ(libusb_claim_interface(handle, 0), LIBUSB_ERROR_NO_DEVICE);
+        libusb_close(handle);
+    }
 }
 
 TEST_F(BusTest, ForkedChildrenSeeTheSameMonitors)
