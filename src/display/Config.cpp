@@ -53,6 +53,7 @@ void Config::setDefaults()
     LogQuick(LEVEL_TRACE, "Config::setDefaults");
     MusLockFile = MUS_LOCK_FILE;
     FlashUtilityNames = DEF_FLASH_UTILITY_NAMES;
+    AnnounceImmediately = false;
 }
 
 void Config::readIniFile()
@@ -66,6 +67,19 @@ void Config::readIniFile()
         } else if (key == "FlashUtilityNames" && !value.empty()) {
             Log(LEVEL_DEBUG, "Config::readIniFile - Setting Flash utility names to %s", value.c_str());
             FlashUtilityNames = value;
+        } else if (key == "AnnounceChanges" && !value.empty()) {
+            if (value == "immediate") {
+                AnnounceImmediately = true;
+            } else if (value == "on-request") {
+                AnnounceImmediately = false;
+            } else {
+                Log(LEVEL_ERROR,
+                    "Config::readIniFile - unknown AnnounceChanges value %s - changes are announced on request",
+                    value.c_str());
+                AnnounceImmediately = false;
+            }
+            Log(LEVEL_DEBUG, "Config::readIniFile - Changes are announced %s",
+                AnnounceImmediately ? "immediately" : "on request");
         }
     });
     if (!opened) {

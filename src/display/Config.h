@@ -18,6 +18,9 @@ public:
 
     void getMusLockFile(std::string& lockFile) const { lockFile = MusLockFile; }
     void getFlashUtilityNames(std::string& utilNames) const { utilNames = FlashUtilityNames; }
+    // "AnnounceChanges": true for "immediate", false for "on-request" (the
+    // default, also for an unknown value).
+    bool announceChangesImmediately() const { return AnnounceImmediately; }
 
 private:
     Config();
@@ -31,6 +34,7 @@ private:
 
     std::string MusLockFile;
     std::string FlashUtilityNames;
+    bool AnnounceImmediately;
 
     static Config* s_config;
 };

@@ -11,6 +11,15 @@ namespace {
 const uint8_t kSetReportRequestType = 0x21;  // host to device, class, interface
 const uint8_t kSetReport = 0x09;
 const uint16_t kOutputReportId0 = 0x0200;    // report type 2 (output), report id 0
+
+// Runs on the thread in hotplugWait. No USB I/O here: the handler is told
+// and the device is left alone. Returning 0 keeps the registration.
+int LIBUSB_CALL OnHotplug(libusb_context*, libusb_device*, libusb_hotplug_event event, void* user)
+{
+    const HidIo::HotplugTarget* target = static_cast<const HidIo::HotplugTarget*>(user);
+    target->handler(target->user, event == LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED);
+    return 0;
+}
 }  // namespace
 
 int HidIo::usbInit()
@@ -137,4 +146,57 @@ bool HidIo::interruptRead(libusb_device_handle* udev, char ep, unsigned char* bu
         return false;
     }
     return true;
+}
+
+bool HidIo::hotplugCapable()
+{
+    return libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG) != 0;
+}
+
+int HidIo::hotplugOpen(libusb_context** watch)
+{
+    *watch = nullptr;
+    int result = libusb_init(watch);
+    if (result < 0) {
+        *watch = nullptr;
+        Log(LEVEL_ERROR, "HidIo::hotplugOpen - libusb_init failed, error=%d", result);
+        return result;
+    }
+    libusb_set_option(*watch, LIBUSB_OPTION_LOG_LEVEL, LIBUSB_LOG_LEVEL_NONE);
+    return 0;
+}
+
+int HidIo::hotplugRegister(libusb_context* watch, uint16_t vid, uint16_t pid, HotplugTarget* target)
+{
+    libusb_hotplug_callback_handle handle = 0;
+    int result = libusb_hotplug_register_callback(
+        watch, static_cast<libusb_hotplug_event>(LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED | LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT),
+        static_cast<libusb_hotplug_flag>(0), vid, pid, LIBUSB_HOTPLUG_MATCH_ANY, OnHotplug, target, &handle);
+    if (result != LIBUSB_SUCCESS) {
+        Log(LEVEL_ERROR, "HidIo::hotplugRegister - %04x:%04x refused, error=%d", vid, pid, result);
+        return result;
+    }
+    return 0;
+}
+
+int HidIo::hotplugWait(libusb_context* watch)
+{
+    // No timeout: the thread sleeps in poll() until a uevent or an interrupt.
+    timeval forever;
+    forever.tv_sec = 24 * 3600;
+    forever.tv_usec = 0;
+    return libusb_handle_events_timeout_completed(watch, &forever, nullptr);
+}
+
+void HidIo::hotplugInterrupt(libusb_context* watch)
+{
+    libusb_interrupt_event_handler(watch);
+}
+
+void HidIo::hotplugClose(libusb_context* watch)
+{
+    if (watch == nullptr) {
+        return;
+    }
+    libusb_exit(watch);
 }

@@ -6,6 +6,8 @@
 
 #include <libusb.h>
 
+#include <cstdint>
+
 class HidIo {
 public:
     // Creates the shared context (debug level 0), or counts one more user of
@@ -46,6 +48,31 @@ public:
     // reported, so callers zero their buffer first.
     static bool interruptRead(libusb_device_handle* udev, char ep, unsigned char* buf, int bufLen,
                               unsigned int timeout);
+
+    // Hotplug notification, on a libusb context of its own that never opens
+    // a device (so that its event handling waits on the context's internal
+    // event only, and never competes with the shared context's transfers).
+    typedef void (*HotplugHandler)(void* user, bool arrived);
+    // Whom an event is told to; owned by the caller and kept until
+    // hotplugClose of the context it was registered with.
+    struct HotplugTarget {
+        HotplugHandler handler;
+        void* user;
+    };
+    // True when libusb can report arrivals and departures.
+    static bool hotplugCapable();
+    // Creates the watching context; libusb result, context set on success.
+    static int hotplugOpen(libusb_context** watch);
+    // Asks for arrivals and departures of vid:pid. The handler runs on the
+    // thread in hotplugWait and must not do any USB I/O.
+    static int hotplugRegister(libusb_context* watch, uint16_t vid, uint16_t pid, HotplugTarget* target);
+    // Blocks until an event was handled or hotplugInterrupt was called;
+    // libusb result.
+    static int hotplugWait(libusb_context* watch);
+    // Makes a hotplugWait in progress (or the next one) return.
+    static void hotplugInterrupt(libusb_context* watch);
+    // Ends the context and its registrations. No hotplugWait may be running.
+    static void hotplugClose(libusb_context* watch);
 
 private:
     static libusb_context* context;

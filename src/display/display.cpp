@@ -6,6 +6,7 @@
 
 #include "Config.h"
 #include "DisplayManager.h"
+#include "HotplugWatcher.h"
 #include "log.h"
 
 extern "C" {
@@ -83,4 +84,34 @@ DISPLAY_CODE DisplayApi::getDisplayReports(display_report_list_t& reports)
         return DSP_NOT_INITIALISED;
     }
     return manager->getDisplayReports(reports);
+}
+
+bool DisplayApi::announceChangesImmediately()
+{
+    return Config::getInstance()->announceChangesImmediately();
+}
+
+DisplayChangeWatcher::DisplayChangeWatcher() : watcher(new HotplugWatcher())
+{
+}
+
+DisplayChangeWatcher::~DisplayChangeWatcher()
+{
+    delete watcher;
+    watcher = nullptr;
+}
+
+DISPLAY_CODE DisplayChangeWatcher::start(IDisplayChangeListener* listener)
+{
+    return watcher->start(listener);
+}
+
+void DisplayChangeWatcher::stop()
+{
+    watcher->stop();
+}
+
+bool DisplayChangeWatcher::isWatching() const
+{
+    return watcher->isWatching();
 }

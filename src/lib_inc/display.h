@@ -158,6 +158,7 @@ public:
 typedef std::vector<DisplayReport> display_report_list_t;
 
 class DisplayManager;
+class HotplugWatcher;
 
 // The driver's front end.
 //
@@ -215,9 +216,51 @@ public:
     // when the device list could not be obtained.
     DISPLAY_CODE getDisplayReports(display_report_list_t& reports);
 
+    // True when "/etc/pnlmon/pnlmon.conf" asks for arrivals and departures
+    // to be announced when they happen ("AnnounceChanges=immediate"), false
+    // for announcements at the next request (the default).
+    bool announceChangesImmediately();
+
 private:
     bool init;
     DisplayManager* manager;
+};
+
+// Told that a supported monitor may have arrived or left. Called on the
+// watcher's own thread, which does nothing else meanwhile: return quickly,
+// and enumerate from a thread of your own, never from inside the call.
+class PNLMON_EXPORT IDisplayChangeListener {
+public:
+    IDisplayChangeListener() {}
+    virtual ~IDisplayChangeListener() {}
+    // arrived: a supported monitor was plugged (true) or pulled (false).
+    // Several changes close together give several calls.
+    virtual void DisplaysMayHaveChanged(bool arrived) = 0;
+};
+
+// Watches the USB bus for supported monitors arriving and leaving, without
+// polling: the USB library's hotplug events, on a thread of the watcher that
+// sleeps between events. It opens no monitor; enumerating is the caller's
+// business (DisplayApi::getDisplayInformationList).
+class PNLMON_EXPORT DisplayChangeWatcher {
+public:
+    DisplayChangeWatcher();
+    ~DisplayChangeWatcher();
+    DisplayChangeWatcher(const DisplayChangeWatcher&) = delete;
+    DisplayChangeWatcher& operator=(const DisplayChangeWatcher&) = delete;
+
+    // DSP_OK: watching (also when it already was). DSP_NOT_IMPL: the USB
+    // library cannot report arrivals and departures on this system (logged
+    // once per process); announce at requests instead. DSP_INTERNAL_ERROR:
+    // the USB library refused. DSP_BAD_ID: no listener.
+    DISPLAY_CODE start(IDisplayChangeListener* listener);
+    // Stops and joins the watcher's thread: once it returns, the listener is
+    // not called again. Must not be called from inside the listener.
+    void stop();
+    bool isWatching() const;
+
+private:
+    HotplugWatcher* watcher;
 };
 
 // Identification strings, found by looking at the library file or at a

@@ -109,3 +109,38 @@ TEST(Config, RecreationReadsTheFileAgain)
     EXPECT_EQ(m[2], "Config::readIniFile");
     EXPECT_NE(r.err.find("Config::getInstance returning new instance 0x"), std::string::npos);
 }
+
+TEST(Config, AnnounceChangesKey)
+{
+    auto announce = [](const std::string* conf) {
+        sandbox::ChildResult r = RunWithConfig(conf, [] {
+            printf("immediate=%d\n", Config::getInstance()->announceChangesImmediately() ? 1 : 0);
+        });
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        return r;
+    };
+    // Absent (also without any file): on request.
+    EXPECT_NE(announce(nullptr).out.find("immediate=0"), std::string::npos);
+    const std::string other = "FlashUtilityNames=x\n";
+    EXPECT_NE(announce(&other).out.find("immediate=0"), std::string::npos);
+
+    const std::string immediate = "AnnounceChanges=immediate\n";
+    EXPECT_NE(announce(&immediate).out.find("immediate=1"), std::string::npos);
+
+    // The last non-empty value wins; an empty one keeps the setting.
+    const std::string back = "AnnounceChanges=immediate\nAnnounceChanges=on-request\nAnnounceChanges=\n";
+    EXPECT_NE(announce(&back).out.find("immediate=0"), std::string::npos);
+    const std::string kept = "AnnounceChanges=immediate\nAnnounceChanges=\n";
+    EXPECT_NE(announce(&kept).out.find("immediate=1"), std::string::npos);
+
+    // Unknown values (letter case, blanks and a CR count) warn and mean on request.
+    for (const std::string bad : {"Immediate", "immediate ", "immediate\r", "yes"}) {
+        const std::string conf = "AnnounceChanges=immediate\nAnnounceChanges=" + bad + "\n";
+        sandbox::ChildResult r = announce(&conf);
+        EXPECT_NE(r.out.find("immediate=0"), std::string::npos) << bad;
+        EXPECT_EQ(CountMessage(r.err, "Config::readIniFile - unknown AnnounceChanges value " + bad +
+                                          " - changes are announced on request"),
+                  1)
+            << bad;
+    }
+}
