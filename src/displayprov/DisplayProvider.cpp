@@ -38,7 +38,10 @@ DisplayProvider::DisplayProvider()
       indicationsEnabled(false),
       indCtx(nullptr),
       broker(nullptr),
-      displayApi(nullptr)
+      displayApi(nullptr),
+      listening(false),
+      lastRefresh(DSP_OK),
+      announcer(nullptr)
 {
     LogQuick(LEVEL_DEBUG, "DisplayProvider constructed");
 }
@@ -46,6 +49,9 @@ DisplayProvider::DisplayProvider()
 DisplayProvider::~DisplayProvider()
 {
     Log(LEVEL_DEBUG, "DisplayProvider destructor - display=0x%p", static_cast<void*>(displayApi));
+    // Its threads end before the driver goes.
+    delete announcer;
+    announcer = nullptr;
     if (displayApi != nullptr) {
         LogQuick(LEVEL_DEBUG, "deleting DisplayApi object");
         delete displayApi;
@@ -75,6 +81,7 @@ void DisplayProvider::initialise(const CMPIContext*)
     }
     initialised = true;
     Log(LEVEL_INFO, "DisplayProvider %s created and initialised", displayprov::PnlmonlVersion);
+    createAnnouncer();
 }
 
 // ---------------------------------------------------------------------------
@@ -93,6 +100,7 @@ void DisplayProvider::updateDisplays()
     }
     DisplayInformationList records;
     DISPLAY_CODE code = displayApi->getDisplayInformationList(records);
+    lastRefresh = code;
     switch (code) {
     case DSP_OK:
         qavDisplays.buildDisplayList(records);

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <string>
 
+#include "ChangeAnnouncer.h"
 #include "QavDisplayList.h"
 #include "cmpidt.h"
 #include "cmpift.h"
@@ -65,6 +66,16 @@ public:
 
     void updateDisplays();
 
+    // Announcing changes as they happen ("AnnounceChanges=immediate"), in
+    // DisplayProviderAnnouncements.cpp; all with drv_synch held.
+    // Starts or stops the announcer as the listener and the enable flag say.
+    void updateAnnouncements();
+    void stopAnnouncements();
+    bool announcing() const;
+    // The refresh of an instance request, for the announcer; the driver's
+    // answer.
+    DISPLAY_CODE refreshForAnnouncement();
+
     static bool isCimV2Namespace(const char* text);
     static bool isQavDisplayClass(const char* text);
     static bool isQavDisplayIndicationClass(const char* text);
@@ -87,6 +98,7 @@ private:
     // new count.
     int32_t countSubscriptions(const char* operation, int32_t change);
     void reportChange(int32_t type, const DisplayInformation& info);
+    void createAnnouncer();
 
     bool initialised;
     int32_t activeIndSubscriptions;
@@ -95,6 +107,9 @@ private:
     const CMPIBroker* broker;
     DisplayApi* displayApi;
     QavDisplayList qavDisplays;
+    bool listening;             // registered as the driver's listener
+    DISPLAY_CODE lastRefresh;   // the driver's answer to the latest refresh
+    ChangeAnnouncer* announcer; // owned; only with "AnnounceChanges=immediate"
 };
 
 #endif

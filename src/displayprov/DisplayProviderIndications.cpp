@@ -94,6 +94,8 @@ CMPIStatus DisplayProvider::activateFilter(CMPIIndicationMI*, const CMPIContext*
     }
     if (displayApi != nullptr) {
         displayApi->setDisplayListener(this);
+        listening = true;
+        updateAnnouncements();
     }
     return status;
 }
@@ -117,6 +119,8 @@ CMPIStatus DisplayProvider::deActivateFilter(CMPIIndicationMI*, const CMPIContex
         if (displayApi != nullptr) {
             displayApi->clearDisplayListener();
         }
+        listening = false;
+        updateAnnouncements();
     }
     return status;
 }
@@ -126,6 +130,7 @@ void DisplayProvider::enableIndications(CMPIIndicationMI* mi, const CMPIContext*
     Log(LEVEL_DEBUG, "DisplayProvider::enableIndications(%p,%p)", static_cast<void*>(mi),
         static_cast<const void*>(context));
     indicationsEnabled = true;
+    updateAnnouncements();
 }
 
 void DisplayProvider::disableIndications(CMPIIndicationMI* mi, const CMPIContext* context)
@@ -133,6 +138,7 @@ void DisplayProvider::disableIndications(CMPIIndicationMI* mi, const CMPIContext
     Log(LEVEL_DEBUG, "DisplayProvider::disableIndications(%p,%p)", static_cast<void*>(mi),
         static_cast<const void*>(context));
     indicationsEnabled = false;
+    updateAnnouncements();
 }
 
 void DisplayProvider::indicationCleanup()
@@ -145,6 +151,8 @@ void DisplayProvider::indicationCleanup()
     if (displayApi != nullptr) {
         displayApi->clearDisplayListener();
     }
+    listening = false;
+    updateAnnouncements();
 }
 
 void DisplayProvider::DisplayCreated(DisplayInformation info)

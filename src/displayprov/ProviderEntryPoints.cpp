@@ -254,6 +254,11 @@ static bool RefusesUnload(MiKind kind, bool terminating)
     if (terminating) {
         return false;
     }
+    // While changes are announced as they happen, an unload would silently
+    // end the announcements.
+    if (provider != nullptr && provider->announcing()) {
+        return true;
+    }
     return kind == MiKind::Indication || MiUses(MiKind::Indication) > 0;
 }
 
@@ -319,6 +324,11 @@ static CMPIStatus Cleanup(const char* entry, MiKind kind, bool terminating)
         if (refused) {
             Log(LEVEL_DEBUG, "%s - unload refused, use_count=%i", entry, use_count);
         } else if (provider != nullptr) {
+            if (terminating) {
+                // Its thread ends (and any refresh with it) before the
+                // library may go.
+                provider->stopAnnouncements();
+            }
             if (kind == MiKind::Indication) {
                 provider->indicationCleanup();
             }
@@ -345,6 +355,32 @@ static CMPIStatus drvIndicationCleanup(CMPIIndicationMI*, const CMPIContext*,
                                        CMPIBoolean terminating)
 {
     return Cleanup("drvIndicationCleanup", MiKind::Indication, terminating != 0);
+}
+
+// The announcer's refresh. The lock is tried rather than waited for, so
+// that a cleanup or deactivation holding it can stop the announcer and wait
+// for its thread.
+ChangeAnnouncer::Outcome RefreshUnderLibraryLock(ChangeAnnouncer& announcer)
+{
+    while (pthread_mutex_trylock(&drv_synch) != 0) {
+        if (!announcer.pauseForLock()) {
+            return ChangeAnnouncer::Outcome::Stopped;
+        }
+    }
+    ChangeAnnouncer::Outcome outcome = ChangeAnnouncer::Outcome::Stopped;
+    try {
+        // While the announcer is not stopping, the provider that owns it is
+        // the current one.
+        if (!announcer.stopping() && provider != nullptr && provider->isInitialised()) {
+            outcome = provider->refreshForAnnouncement() == DSP_FLASH_IN_PROGRESS
+                          ? ChangeAnnouncer::Outcome::FlashActive
+                          : ChangeAnnouncer::Outcome::Done;
+        }
+    } catch (...) {
+        LogQuick(LEVEL_ERROR, "RefreshUnderLibraryLock - Unknown Exception");
+    }
+    __drv_unsynch();
+    return outcome;
 }
 
 // The common frame of the wrapped entries: under drv_synch, log the entry

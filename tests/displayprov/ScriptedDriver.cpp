@@ -113,3 +113,46 @@ void DisplayApi::clearDisplayListener()
         d.listener = nullptr;
     }
 }
+
+bool DisplayApi::announceChangesImmediately()
+{
+    return ScriptedDriver::instance().announceImmediately;
+}
+
+// ----- DisplayChangeWatcher, recording its listener --------------------------
+
+DisplayChangeWatcher::DisplayChangeWatcher() : watcher(nullptr)
+{
+}
+
+DisplayChangeWatcher::~DisplayChangeWatcher()
+{
+    stop();
+}
+
+DISPLAY_CODE DisplayChangeWatcher::start(IDisplayChangeListener* listener)
+{
+    ScriptedDriver& d = ScriptedDriver::instance();
+    ++d.watchStarts;
+    if (d.watchResult == DSP_OK) {
+        d.changeListener = listener;
+        watcher = reinterpret_cast<HotplugWatcher*>(listener);  // marks "watching"
+    }
+    return d.watchResult;
+}
+
+void DisplayChangeWatcher::stop()
+{
+    if (watcher == nullptr) {
+        return;
+    }
+    ScriptedDriver& d = ScriptedDriver::instance();
+    ++d.watchStops;
+    d.changeListener = nullptr;
+    watcher = nullptr;
+}
+
+bool DisplayChangeWatcher::isWatching() const
+{
+    return watcher != nullptr;
+}

@@ -17,6 +17,14 @@ struct ScriptedDriver {
     std::vector<DisplayInformation> created;
     std::vector<DisplayInformation> deleted;
 
+    // "AnnounceChanges=immediate"; the watcher's answer to start, and the
+    // listener it was started with (tests call it to stand for a hotplug).
+    bool announceImmediately = false;
+    DISPLAY_CODE watchResult = DSP_OK;
+    IDisplayChangeListener* changeListener = nullptr;
+    int watchStarts = 0;
+    int watchStops = 0;
+
     IDisplayListener* listener = nullptr;
     int constructed = 0;
     int destroyed = 0;
