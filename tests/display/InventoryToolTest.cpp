@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <thread>
 #include <nlohmann/json.hpp>
 #include <set>
 
@@ -203,4 +204,18 @@ TEST_F(InventoryToolTest, WatchReportsArrivalsAndDepartures)
     EXPECT_EQ(run.out.find("7427-A10-000000A", run.out.find("departed")), std::string::npos)
         << "the monitor that stayed is reported once:\n"
         << run.out;
+}
+
+TEST_F(InventoryToolTest, WatchPrintsChangesAsTheyHappen)
+{
+    // No interval: only the driver's change notifications make it look again.
+    Child child({"--watch", "0", "--count", "3"});
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));  // its first, empty enumeration
+    auto plugged = std::chrono::steady_clock::now();
+    bus().plug(Monitor("c", "000000C"));
+    ASSERT_TRUE(child.ReadUntil("arrived  7427-A10-000000C", 5000));
+    EXPECT_LT(std::chrono::steady_clock::now() - plugged, std::chrono::seconds(3));
+    bus().unplug("c");
+    ASSERT_TRUE(child.ReadUntil("departed 7427-A10-000000C", 5000));
+    EXPECT_EQ(child.Wait().status, DSP_NO_DEVICES);
 }

@@ -5,6 +5,9 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -264,6 +267,49 @@ private:
     const Options& options;
 };
 
+// Told by the driver's watcher that a monitor came or went; Watch then
+// enumerates, and the listener prints the arrivals and departures.
+class ChangeFlag : public IDisplayChangeListener {
+public:
+    void DisplaysMayHaveChanged(bool) override
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        changed = true;
+        wake.notify_all();
+    }
+
+    // Waits up to milliseconds for a change; true when one came (and it is
+    // taken).
+    bool take(long milliseconds)
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        wake.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return changed; });
+        bool was = changed;
+        changed = false;
+        return was;
+    }
+
+private:
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool changed = false;
+};
+
+// Waits until a change was told (and a moment longer, so that a burst of
+// changes gives one enumeration), the interval passed (when there is one),
+// or a signal came.
+void WaitForChangeOrInterval(ChangeFlag& changes, double interval)
+{
+    const long stepMs = 100; // a signal ends the wait within this
+    for (double waited = 0; !g_stop && (interval <= 0 || waited < interval); waited += stepMs / 1000.0) {
+        if (changes.take(stepMs)) {
+            usleep(200 * 1000);
+            changes.take(0);
+            return;
+        }
+    }
+}
+
 // Enumerates every interval until stopped or count enumerations are done;
 // the listener prints the changes as the driver reports them.
 DISPLAY_CODE Watch(DisplayApi& api, FILE* out, const Options& options)
@@ -277,12 +323,17 @@ DISPLAY_CODE Watch(DisplayApi& api, FILE* out, const Options& options)
     api.setDisplayListener(&listener);
     DISPLAY_CODE code = DSP_OK;
     DISPLAY_CODE last = DSP_OK;
+    ChangeFlag changes;
+    DisplayChangeWatcher watcher;
+    double interval = options.interval;
+    if (watcher.start(&changes) != DSP_OK && interval <= 0) {
+        fprintf(stderr, "pnlmon-inventory: arrivals and departures cannot be watched here; "
+                        "enumerating every second\n");
+        interval = 1;
+    }
     for (long n = 0; (options.count < 0 || n < options.count) && !g_stop; ++n) {
         if (n > 0) {
-            // Sleep in short steps so that a signal ends the wait.
-            for (double waited = 0; waited < options.interval && !g_stop; waited += 0.1) {
-                usleep(100 * 1000);
-            }
+            WaitForChangeOrInterval(changes, interval);
             if (g_stop) {
                 break;
             }
@@ -294,6 +345,7 @@ DISPLAY_CODE Watch(DisplayApi& api, FILE* out, const Options& options)
         }
         last = code;
     }
+    watcher.stop();
     api.clearDisplayListener();
     return code;
 }
@@ -399,7 +451,7 @@ int main(int argc, char** argv)
              "only the monitor at this USB bus and device number\n(decimal, as a USB device listing shows them)",
              kUsb},
             {"watch", 'w', CommandLine::kRequired, "SECONDS",
-             "enumerate every SECONDS seconds and print each arrival\nand departure as the driver reports it", kWatch},
+             "print each arrival and departure as it happens, and also\nenumerate every SECONDS seconds (0: only when a monitor\ncomes or goes)", kWatch},
             {"count", 'c', CommandLine::kRequired, "N", "with --watch: stop after N enumerations", kCount},
         },
         kFooter);
