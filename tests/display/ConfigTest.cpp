@@ -144,3 +144,16 @@ TEST(Config, AnnounceChangesKey)
             << bad;
     }
 }
+
+TEST(Config, ShippedFileAnnouncesImmediatelyAndKeepsTheDefaults)
+{
+    std::string shipped;
+    ASSERT_TRUE(sandbox::ReadFile(PNLMON_SOURCE_DIR "/packaging/etc/pnlmon.conf", shipped));
+    sandbox::ChildResult r = RunWithConfig(&shipped, [] {
+        printf("immediate=%d\n", Config::getInstance()->announceChangesImmediately() ? 1 : 0);
+    });
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("immediate=1"), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find("names=[kap_download,kap_config,7715MonUtil,vexfwupdate,qtz-app]"), std::string::npos);
+    EXPECT_EQ(r.err.find("unknown AnnounceChanges"), std::string::npos);
+}
