@@ -1,5 +1,7 @@
 #include "HotplugWatcher.h"
 
+#include <pthread.h>
+
 #include "SupportedHidDisplays.h"
 #include "log.h"
 
@@ -102,6 +104,8 @@ void HotplugWatcher::onEvent(void* user, bool arrived)
 
 void HotplugWatcher::run()
 {
+    // Named for top -H and ps -L (and the idle-CPU benchmark).
+    pthread_setname_np(pthread_self(), "pnlmon-hotplug");
     while (!stopping) {
         int result = HidIo::hotplugWait(watch);
         if (result < 0 && result != LIBUSB_ERROR_INTERRUPTED) {

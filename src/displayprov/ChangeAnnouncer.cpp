@@ -1,5 +1,7 @@
 #include "ChangeAnnouncer.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 
 #include "log.h"
@@ -139,6 +141,7 @@ CMPI_THREAD_RETURN CMPI_THREAD_CDECL ChangeAnnouncer::threadMain(void* self)
 
 void ChangeAnnouncer::run()
 {
+    pthread_setname_np(pthread_self(), "pnlmon-announce");
     LogQuick(LEVEL_DEBUG, "ChangeAnnouncer::run - waiting for changes");
     const CMPIBrokerFT* bft = broker->bft;
     CMPIContext* attached = nullptr;
