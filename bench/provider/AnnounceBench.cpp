@@ -121,16 +121,21 @@ void BM_PlugToIndication(benchmark::State& state)
 }
 BENCHMARK(BM_PlugToIndication)->Iterations(100)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// utime + stime of this process's threads named `name`, in seconds.
-double ThreadCpu(const std::string& name, int* found)
+// CPU time (from schedstat, in nanoseconds) and wakeups (voluntary context
+// switches) of this process's threads named `name`.
+struct ThreadUse {
+    double cpuSeconds = 0;
+    unsigned long long wakeups = 0;
+    int threads = 0;
+};
+
+ThreadUse ThreadsNamed(const std::string& name)
 {
-    double total = 0;
-    *found = 0;
+    ThreadUse use;
     DIR* tasks = opendir("/proc/self/task");
     if (tasks == nullptr) {
-        return 0;
+        return use;
     }
-    long tick = sysconf(_SC_CLK_TCK);
     while (dirent* entry = readdir(tasks)) {
         std::string dir = std::string("/proc/self/task/") + entry->d_name;
         std::ifstream comm(dir + "/comm");
@@ -138,25 +143,21 @@ double ThreadCpu(const std::string& name, int* found)
         if (!std::getline(comm, threadName) || threadName != name) {
             continue;
         }
-        std::ifstream stat(dir + "/stat");
+        std::ifstream schedstat(dir + "/schedstat");
+        unsigned long long onCpuNs = 0;
+        schedstat >> onCpuNs;
+        use.cpuSeconds += static_cast<double>(onCpuNs) * 1e-9;
+        std::ifstream status(dir + "/status");
         std::string line;
-        std::getline(stat, line);
-        // Fields after the ")" that ends the name: state is field 3, utime 14, stime 15.
-        std::istringstream rest(line.substr(line.rfind(')') + 2));
-        std::string field;
-        unsigned long long utime = 0, stime = 0;
-        for (int i = 3; i <= 15 && rest >> field; ++i) {
-            if (i == 14) {
-                utime = std::stoull(field);
-            } else if (i == 15) {
-                stime = std::stoull(field);
+        while (std::getline(status, line)) {
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0) {
+                use.wakeups += std::stoull(line.substr(line.find(':') + 1));
             }
         }
-        total += static_cast<double>(utime + stime) / static_cast<double>(tick);
-        ++*found;
+        ++use.threads;
     }
     closedir(tasks);
-    return total;
+    return use;
 }
 
 double ProcessCpu()
@@ -180,20 +181,23 @@ void BM_WatcherIdleCpu(benchmark::State& state)
     host.enumerateInstances("root/cimv2", "QAV_Display");
     std::this_thread::sleep_for(std::chrono::seconds(2));  // the first announcements go out
     const double seconds = static_cast<double>(state.range(0));
-    int watchers = 0, announcers = 0;
+    ThreadUse watcher, announcer;
     for (auto _ : state) {
-        double w0 = ThreadCpu("pnlmon-hotplug", &watchers);
-        double a0 = ThreadCpu("pnlmon-announce", &announcers);
+        ThreadUse w0 = ThreadsNamed("pnlmon-hotplug");
+        ThreadUse a0 = ThreadsNamed("pnlmon-announce");
         double p0 = ProcessCpu();
         std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-        state.counters["watcher_cpu_ms"] = (ThreadCpu("pnlmon-hotplug", &watchers) - w0) * 1e3;
-        state.counters["announcer_cpu_ms"] = (ThreadCpu("pnlmon-announce", &announcers) - a0) * 1e3;
+        watcher = ThreadsNamed("pnlmon-hotplug");
+        announcer = ThreadsNamed("pnlmon-announce");
+        state.counters["watcher_cpu_ms"] = (watcher.cpuSeconds - w0.cpuSeconds) * 1e3;
+        state.counters["watcher_wakeups"] = static_cast<double>(watcher.wakeups - w0.wakeups);
+        state.counters["announcer_cpu_ms"] = (announcer.cpuSeconds - a0.cpuSeconds) * 1e3;
+        state.counters["announcer_wakeups"] = static_cast<double>(announcer.wakeups - a0.wakeups);
         state.counters["process_cpu_ms"] = (ProcessCpu() - p0) * 1e3;
     }
     state.counters["idle_s"] = seconds;
-    state.counters["watcher_threads"] = watchers;
-    state.counters["announcer_threads"] = announcers;
-    state.counters["tick_ms"] = 1e3 / static_cast<double>(sysconf(_SC_CLK_TCK));
+    state.counters["watcher_threads"] = watcher.threads;
+    state.counters["announcer_threads"] = announcer.threads;
     host.unload();
     bus.unplugAll();
 }
