@@ -43,7 +43,14 @@ private:
     std::vector<bool> events;
 };
 
-class ChangeWatcherTest : public EmuTest {};
+// A driver is alive meanwhile, as in every real use: its libusb context
+// keeps the process's uevent listener open. (Were the watcher's context the
+// only one, each stop would close that listener, and umockdev aborts the
+// process when a uevent meets a listener that closed under it.)
+class ChangeWatcherTest : public EmuTest {
+protected:
+    DisplayApi api;
+};
 
 }  // namespace
 
