@@ -193,6 +193,14 @@ void HidIo::hotplugInterrupt(libusb_context* watch)
     libusb_interrupt_event_handler(watch);
 }
 
+void HidIo::hotplugDrain(libusb_context* watch)
+{
+    timeval now;
+    now.tv_sec = 0;
+    now.tv_usec = 0;
+    libusb_handle_events_timeout_completed(watch, &now, nullptr);
+}
+
 void HidIo::hotplugClose(libusb_context* watch)
 {
     if (watch == nullptr) {

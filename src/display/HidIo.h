@@ -71,6 +71,9 @@ public:
     static int hotplugWait(libusb_context* watch);
     // Makes a hotplugWait in progress (or the next one) return.
     static void hotplugInterrupt(libusb_context* watch);
+    // Handles the events already pending, without waiting (their handlers
+    // still run). No hotplugWait may be running.
+    static void hotplugDrain(libusb_context* watch);
     // Ends the context and its registrations. No hotplugWait may be running.
     static void hotplugClose(libusb_context* watch);
 

@@ -76,6 +76,9 @@ void HotplugWatcher::stop()
     stopping = true;
     HidIo::hotplugInterrupt(watch);
     thread.join();
+    // libusb 1.0.26 can lose the devices of arrivals still queued at its
+    // exit: take them in first (the listener is no longer told).
+    HidIo::hotplugDrain(watch);
     HidIo::hotplugClose(watch);
     watch = nullptr;
     listener = nullptr;
