@@ -186,7 +186,9 @@ TEST_F(AnnounceTest, DisableDeactivateAndCleanupEndTheAnnouncer)
     EXPECT_EQ(1u, host.broker().threads().running());  // one filter left
     ASSERT_TRUE(host.deActivateFilter("CIM_InstCreation", true).ok());
     EXPECT_TRUE(host.waitForProviderThreads(5s));
-    // Not announcing: the instance MI's idle cleanup is accepted again.
+    // Not announcing: once the indication MI has gone, the instance MI's
+    // idle cleanup is accepted again.
+    EXPECT_EQ(CMPI_RC_OK, host.cleanupIndicationMI(true).rc);
     EXPECT_EQ(CMPI_RC_OK, host.cleanupInstanceMI(false).rc);
     host.indications().take();
 }
