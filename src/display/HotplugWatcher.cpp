@@ -50,7 +50,9 @@ DISPLAY_CODE HotplugWatcher::start(IDisplayChangeListener* newListener)
     listener = newListener;
     stopping = false;
     try {
-        thread = std::thread(&HotplugWatcher::run, this);
+        // A lambda keeps the thread state type local to the library: a member
+        // pointer would export its typeinfo and vtable as weak symbols.
+        thread = std::thread([this] { run(); });
     } catch (...) {
         LogQuick(LEVEL_ERROR, "HotplugWatcher::start - cannot start the watching thread");
         HidIo::hotplugClose(watch);
