@@ -24,11 +24,17 @@ need_unpacked() {
   [ ! -f "$work/skipped" ] || skip "$(cat "$work/skipped")"
   [ -f "$work/unpacked" ] || fail "packages were not unpacked (did packaging_deb_build fail?)"; }
 
-# Runs a command with /var/log hidden behind an empty tmpfs, so that whatever
-# the libraries log goes nowhere and the machine's log folder stays clean.
+# Runs a command in private mount and PID namespaces: /var/log (and an
+# installed /etc/pnlmon) behind empty tmpfs, so that whatever the libraries
+# log goes nowhere and the machine's configuration is never read; and its
+# own /proc, so that a flash utility running elsewhere does not hide the
+# monitors.
 private_run() {
-  if [ "$(id -u)" -eq 0 ] && unshare --mount --propagation private true 2>/dev/null; then
-    unshare --mount --propagation private -- sh -c 'mount -t tmpfs pnlmon-test /var/log && exec "$@"' sh "$@"
+  if [ "$(id -u)" -eq 0 ] && unshare --mount --pid --fork --mount-proc --propagation private true 2>/dev/null; then
+    unshare --mount --pid --fork --mount-proc --propagation private -- sh -c '
+      mount -t tmpfs pnlmon-test /var/log &&
+      { [ ! -d /etc/pnlmon ] || mount -t tmpfs pnlmon-test /etc/pnlmon; } &&
+      exec "$@"' sh "$@"
   else
     "$@"
   fi
