@@ -7,7 +7,7 @@
 
 class Rejection {
 public:
-    enum Reason {
+    enum Reason : int {
         kNone = 0,     // nothing rejected
         kNoBuffer,     // no bytes at all (a null buffer)
         kTooShort,     // fewer bytes than the report needs

@@ -2,6 +2,7 @@
 
 #include "ByteText.h"
 #include "HostFormatter.h"
+#include "log.h"
 
 #include <dlfcn.h>
 
@@ -392,11 +393,12 @@ void CimHostTool::MirrorDriverLog(int level)
     if (driver == nullptr) {
         return;
     }
-    typedef void (*MirrorFunction)(int);
-    // LogMirrorToStandardError(LOG_LEVEL), by its C++ symbol name.
+    // LogMirrorToStandardError(LOG_LEVEL), by its C++ symbol name, called
+    // through a pointer of its own type.
+    typedef decltype(&LogMirrorToStandardError) MirrorFunction;
     auto mirror = reinterpret_cast<MirrorFunction>(dlsym(driver, "_Z24LogMirrorToStandardError9LOG_LEVEL"));
     if (mirror != nullptr) {
-        mirror(level);
+        mirror(static_cast<LOG_LEVEL>(level));
     }
     dlclose(driver);
 }
