@@ -4,7 +4,7 @@
 # files in OUTDIR. Extra options go to rpmbuild (for example
 # "--without devtools").
 #
-# On an RPM distribution, install the BuildRequires of the spec first. On a
+# On an RPM distribution, install the recipe's BuildRequires first. On a
 # Debian build machine (package rpm) they are Debian packages under other
 # names, which rpm cannot see: there the check is skipped (--nodeps) and the
 # hardening flags that an RPM distribution's own settings add are set here.
