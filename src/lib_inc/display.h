@@ -135,7 +135,10 @@ public:
         DESCRIPTOR_FAILED = 1,  // its USB descriptors could not be read
         OPEN_FAILED = 2,        // the device node could not be opened
         CLAIM_FAILED = 3,       // its interface could not be claimed
-        REPORT_FAILED = 4       // an exchange or a decode failed
+        REPORT_FAILED = 4,      // an exchange or a decode failed
+        BUSY = 5                // another program holds its interface: not read in the
+                                // latest enumeration; the reports (and the monitor's
+                                // record in the list) are those of an earlier read
     };
 
     uint8_t busNumber = 0;
