@@ -102,27 +102,50 @@ void HidIo::close(libusb_device_handle* udev)
     libusb_close(udev);
 }
 
-bool HidIo::claimInterface(libusb_device_handle* udev, int intfno)
+int HidIo::claimInterface(libusb_device_handle* udev, int intfno, bool& reattach)
 {
+    reattach = false;
+    // With auto-detach, libusb attaches the kernel driver again when the
+    // interface is released (and detaches and claims in one step where the
+    // kernel can). Where libusb cannot, the driver is detached and attached
+    // again by hand.
+    bool autoDetach = libusb_set_auto_detach_kernel_driver(udev, 1) == LIBUSB_SUCCESS;
+    bool detached = false;
     if (libusb_kernel_driver_active(udev, intfno) == 1) {
         int result = libusb_detach_kernel_driver(udev, intfno);
         if (result != 0) {
             Log(LEVEL_ERROR, "HidIo::claimInterface - trying detach the current driver from interface #%d, error=%d",
                 intfno, result);
-            return false;
+            return result;
         }
+        detached = true;
     }
     int result = libusb_claim_interface(udev, intfno);
-    if (result != 0) {
+    if (result == LIBUSB_ERROR_BUSY) {
+        Log(LEVEL_DEBUG, "HidIo::claimInterface - interface %d is held by another program", intfno);
+    } else if (result != 0) {
         Log(LEVEL_ERROR, "HidIo::claimInterface - cannot claim interface %d, error=%d\n", intfno, result);
-        return false;
     }
-    return true;
+    if (result != 0) {
+        if (detached) {
+            // Not claimed: the driver detached above goes straight back.
+            libusb_attach_kernel_driver(udev, intfno);
+        }
+        return result;
+    }
+    reattach = detached && !autoDetach;
+    return 0;
 }
 
-void HidIo::releaseInterface(libusb_device_handle* udev, int intfno)
+void HidIo::releaseInterface(libusb_device_handle* udev, int intfno, bool reattach)
 {
-    libusb_release_interface(udev, intfno);
+    int result = libusb_release_interface(udev, intfno);
+    int attached = LIBUSB_SUCCESS;
+    if (reattach) {
+        attached = libusb_attach_kernel_driver(udev, intfno);
+    }
+    Log(LEVEL_DEBUG, "HidIo::releaseInterface - interface %d released, result=%d%s", intfno, result,
+        reattach ? (attached == LIBUSB_SUCCESS ? ", kernel driver attached" : ", kernel driver not attached") : "");
 }
 
 bool HidIo::setReport(libusb_device_handle* udev, int intfno, unsigned char* rebuf, unsigned short repbufLen,

@@ -36,10 +36,17 @@ public:
     static int open(libusb_device* dev, libusb_device_handle** udev);
     static void close(libusb_device_handle* udev);
 
-    // Detaches a bound kernel driver, then claims the interface. One attempt
-    // each; failures are logged.
-    static bool claimInterface(libusb_device_handle* udev, int intfno);
-    static void releaseInterface(libusb_device_handle* udev, int intfno);
+    // Claims the interface, detaching a bound kernel driver first; one
+    // attempt. The detached driver is given back by releaseInterface: libusb
+    // re-attaches it itself where it can (auto-detach), else reattach is set
+    // and releaseInterface attaches it explicitly. Returns 0 or the libusb
+    // error; failures are logged, except LIBUSB_ERROR_BUSY (another program
+    // holds the interface), which only gets a DEBUG line: the caller decides
+    // whether to try again.
+    static int claimInterface(libusb_device_handle* udev, int intfno, bool& reattach);
+    // Releases the interface and, when reattach is set, attaches the kernel
+    // driver claimInterface detached by hand. Logged at DEBUG only.
+    static void releaseInterface(libusb_device_handle* udev, int intfno, bool reattach);
 
     // HID SET_REPORT (output report, id 0) on the default control endpoint.
     static bool setReport(libusb_device_handle* udev, int intfno, unsigned char* rebuf,

@@ -1,5 +1,7 @@
 #include "QavHidDisplay.h"
 
+#include <unistd.h>
+
 #include <cstring>
 #include <memory>
 
@@ -18,7 +20,7 @@ bool IsInterruptIn(const libusb_endpoint_descriptor& endpoint)
 }  // namespace
 
 QavHidDisplay::QavHidDisplay()
-    : init(false), udev(nullptr), vid(0), pid(0), fw(0), intf(0), ep(0), busNumber(0), deviceAddress(0),
+    : init(false), udev(nullptr), reattach(false), vid(0), pid(0), fw(0), intf(0), ep(0), busNumber(0), deviceAddress(0),
       state(DisplayReport::DESCRIPTOR_FAILED), usbError(0)
 {
     LogQuick(LEVEL_DEBUG, "QavHidDisplay Constructed");
@@ -80,6 +82,7 @@ bool QavHidDisplay::initialise(libusb_device* dev)
     busNumber = HidIo::getBusNumber(dev);
     deviceAddress = HidIo::getDeviceAddress(dev);
     state = DisplayReport::DESCRIPTOR_FAILED;
+    usbError = 0;
     if (!parseDescriptors(dev)) {
         return false;
     }
@@ -91,14 +94,48 @@ bool QavHidDisplay::initialise(libusb_device* dev)
         LogQuick(LEVEL_ERROR, "QavHidDisplay::initialise - failed to open sysfs device");
         return false;
     }
-    state = DisplayReport::CLAIM_FAILED;
-    if (!HidIo::claimInterface(udev, intf)) {
+    if (!claim()) {
         closeDevice(false);
         return false;
     }
     state = DisplayReport::REPORT_FAILED;
     Log(LEVEL_TRACE, "Claimed interface %d", intf);
+    bool ok = readReports();
+    // Held only for the reads: released (and its kernel driver given back)
+    // whatever they gave.
+    closeDevice(true);
+    if (!ok) {
+        return false;
+    }
+    init = true;
+    state = DisplayReport::READ;
+    LogQuick(LEVEL_DEBUG, "QavHidDisplay::initialise - Ok");
+    return true;
+}
 
+bool QavHidDisplay::claim()
+{
+    state = DisplayReport::CLAIM_FAILED;
+    for (int attempt = 1;; ++attempt) {
+        int result = HidIo::claimInterface(udev, intf, reattach);
+        if (result == 0) {
+            return true;
+        }
+        usbError = result;
+        if (result != LIBUSB_ERROR_BUSY) {
+            return false;
+        }
+        if (attempt >= CLAIM_TRIES) {
+            break;
+        }
+        usleep(CLAIM_RETRY_DELAY_MS * 1000);
+    }
+    state = DisplayReport::BUSY;
+    return false;
+}
+
+bool QavHidDisplay::readReports()
+{
     if (!getInventory()) {
         LogQuick(LEVEL_ERROR, "QavHidDisplay::initialise - getInventory failed");
         return false;
@@ -114,17 +151,13 @@ bool QavHidDisplay::initialise(libusb_device* dev)
         edidOk = getEdid128();
         Log(LEVEL_DEBUG, "getEdid128() %x", edidOk ? 1 : 0);
     }
-    if (!edidOk) {
-        closeDevice(true);
-        return false;
-    }
-    if (!getOsd()) {
-        return false;
-    }
-    init = true;
-    state = DisplayReport::READ;
-    LogQuick(LEVEL_DEBUG, "QavHidDisplay::initialise - Ok");
-    return true;
+    return edidOk && getOsd();
+}
+
+void QavHidDisplay::markBusy()
+{
+    state = DisplayReport::BUSY;
+    usbError = LIBUSB_ERROR_BUSY;
 }
 
 void QavHidDisplay::closeDevice(bool release)
@@ -133,7 +166,8 @@ void QavHidDisplay::closeDevice(bool release)
         return;
     }
     if (release) {
-        HidIo::releaseInterface(udev, intf);
+        HidIo::releaseInterface(udev, intf, reattach);
+        reattach = false;
     }
     HidIo::close(udev);
     udev = nullptr;
@@ -297,7 +331,7 @@ void QavHidDisplay::getReport(DisplayReport& report)
     report.state = state;
     report.usbError = usbError;
     report.deviceId.clear();
-    if (state == DisplayReport::READ) {
+    if (init && (state == DisplayReport::READ || state == DisplayReport::BUSY)) {
         getDeviceId(report.deviceId);
     }
     report.inventoryReport = rawInventory;

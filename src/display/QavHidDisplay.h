@@ -1,6 +1,9 @@
 // One attached monitor: reads its descriptors, opens it, claims interface 0,
-// fetches the inventory, EDID and OSD reports over HID and builds its
-// DisplayInformation record from the decoded values.
+// fetches the inventory, EDID and OSD reports over HID, releases and closes
+// it again, and builds its DisplayInformation record from the decoded
+// values. Nothing stays open once initialise has returned: other programs
+// (a technician's tool, a flash utility) can claim the monitor between two
+// reads.
 #ifndef PNLMON_QAVHIDDISPLAY_H
 #define PNLMON_QAVHIDDISPLAY_H
 
@@ -31,11 +34,29 @@ public:
     QavHidDisplay(const QavHidDisplay&) = delete;
     QavHidDisplay& operator=(const QavHidDisplay&) = delete;
 
-    // True when the monitor has been opened, claimed and fully read. The
-    // device is not owned; it must outlive this object's open handle.
+    // Claim attempts while another program holds the interface, and the
+    // pause between two: a holder that lets go within about half a second
+    // does not keep the monitor from being read.
+    static constexpr int CLAIM_TRIES = 5;
+    static constexpr unsigned int CLAIM_RETRY_DELAY_MS = 100;
+
+    // True when the monitor has been opened, claimed and fully read. Either
+    // way the interface is released (its kernel driver given back) and the
+    // device closed before it returns. The device is not owned.
     bool initialise(libusb_device* dev);
     // Releases the interface and closes the handle, if open. Repeatable.
     void terminate();
+
+    // True when the last initialise found the interface held by another
+    // program through every claim attempt.
+    bool isBusy() const { return state == DisplayReport::BUSY; }
+    // Marks the monitor's data as not refreshed: another program held it at
+    // the latest enumeration, which kept this earlier read.
+    void markBusy();
+    uint8_t getBusNumber() const { return busNumber; }
+    uint8_t getDeviceAddress() const { return deviceAddress; }
+    unsigned short getVendorId() const { return vid; }
+    unsigned short getProductId() const { return pid; }
 
     // Fills a fresh record from the decoded reports; list fields are appended to.
     void buildDeviceInformation(DisplayInformation& displayInformation);
@@ -55,6 +76,10 @@ public:
 
 private:
     bool parseDescriptors(libusb_device* dev);
+    // Claims interface 0, trying again while another program holds it.
+    bool claim();
+    // The three exchanges, on the claimed interface.
+    bool readReports();
     bool getInventory();
     bool getEdid128();
     bool getEdid256();
@@ -68,6 +93,8 @@ private:
 
     bool init;
     libusb_device_handle* udev;
+    // The kernel driver was detached by hand and goes back at the release.
+    bool reattach;
     unsigned short vid;
     unsigned short pid;
     unsigned short fw;

@@ -8,7 +8,7 @@
 #include "HidIo.h"
 #include "log.h"
 
-QavHidDisplayList::QavHidDisplayList() : devs(nullptr), displayListener(nullptr), listFailed(false)
+QavHidDisplayList::QavHidDisplayList() : displayListener(nullptr), listFailed(false)
 {
     HidIo::usbInit();
     LogQuick(LEVEL_DEBUG, "QavHidDisplayList Constructed");
@@ -35,39 +35,48 @@ void QavHidDisplayList::clearDisplayListener()
     displayListener = nullptr;
 }
 
+namespace {
+void DeleteAll(qavhiddisplay_list_t& list)
+{
+    for (QavHidDisplay* display : list) {
+        delete display;
+    }
+    list.clear();
+}
+}  // namespace
+
 void QavHidDisplayList::clear()
 {
     LogQuick(LEVEL_DEBUG, "QavHidDisplayList::clear()");
-    // After a failed listing there are no monitors to snapshot: the earlier
-    // side of change detection stays the last enumeration that listed the bus.
-    if (!listFailed) {
-        prev_displays.clear();
-    }
-    for (QavHidDisplay* display : displays) {
-        DisplayInformation info;
-        display->buildDeviceInformation(info);
-        prev_displays.push_back(info);
-        delete display;
-    }
-    displays.clear();
-    if (devs != nullptr) {
-        HidIo::freeDeviceList(devs);
-        devs = nullptr;
-    }
+    DeleteAll(displays);
+    DeleteAll(earlier);
+    prev_displays.clear();
 }
 
 bool QavHidDisplayList::enumerate(SupportedHidDisplays& supportedDisplays)
 {
-    clear();
+    // The monitors of the latest enumeration become the earlier side; after
+    // a failed listing there are none, and the earlier side stays the last
+    // enumeration that listed the bus.
+    if (!listFailed) {
+        DeleteAll(earlier);
+        earlier.swap(displays);
+        prev_displays.clear();
+        for (QavHidDisplay* display : earlier) {
+            DisplayInformation info;
+            display->buildDeviceInformation(info);
+            prev_displays.push_back(info);
+        }
+    }
+    DeleteAll(displays);
     reports.clear();
-    libusb_device** list = nullptr;
-    int count = HidIo::get_device_list(&list);
+    libusb_device** devs = nullptr;
+    int count = HidIo::get_device_list(&devs);
     if (count < 0) {
         LogQuick(LEVEL_DEBUG, "QavHidDisplayList::enumerate - libusb_get_device_list returns no devices");
         listFailed = true;
         return false;
     }
-    devs = list;
     listFailed = false;
 
     int found = 0;
@@ -86,6 +95,9 @@ bool QavHidDisplayList::enumerate(SupportedHidDisplays& supportedDisplays)
             ++found;
         }
     }
+    // Every monitor was closed again as it was read: no device of the list
+    // is needed any longer.
+    HidIo::freeDeviceList(devs);
     indicateDeviceChanges();
     Log(LEVEL_TRACE, "QavHidDisplayList::enumerate added %d device(s) from %d found", getNumDisplays(), found);
     return true;
@@ -105,6 +117,10 @@ void QavHidDisplayList::addQavHidDisplay(libusb_device* dev)
     }
     QavHidDisplay* display = new QavHidDisplay();
     bool ok = display->initialise(dev);
+    if (!ok && display->isBusy()) {
+        keepBusyDisplay(display);
+        return;
+    }
     reports.emplace_back();
     display->getReport(reports.back());
     if (ok) {
@@ -116,6 +132,47 @@ void QavHidDisplayList::addQavHidDisplay(libusb_device* dev)
         LogQuick(LEVEL_ERROR, "QavHidDisplayList::addQavHidDisplay - failed to add device to list - bad device init");
         delete display;
     }
+}
+
+void QavHidDisplayList::keepBusyDisplay(QavHidDisplay* busy)
+{
+    // The same monitor is the one at the same place with the same IDs: a
+    // monitor plugged again gets a new address, and is read as new.
+    QavHidDisplay* kept = nullptr;
+    for (size_t i = 0; i < earlier.size(); ++i) {
+        QavHidDisplay* candidate = earlier[i];
+        if (candidate->getBusNumber() == busy->getBusNumber() &&
+            candidate->getDeviceAddress() == busy->getDeviceAddress() &&
+            candidate->getVendorId() == busy->getVendorId() && candidate->getProductId() == busy->getProductId()) {
+            kept = candidate;
+            earlier.erase(earlier.begin() + static_cast<long>(i));
+            break;
+        }
+    }
+    char place[64];
+    snprintf(place, sizeof(place), "bus %03u device %03u (%04x:%04x)", busy->getBusNumber(),
+             busy->getDeviceAddress(), busy->getVendorId(), busy->getProductId());
+    if (kept == nullptr) {
+        // Nothing earlier to stand for it: left out until a read succeeds,
+        // which then is its arrival.
+        reports.emplace_back();
+        busy->getReport(reports.back());
+        delete busy;
+        Log(LEVEL_INFO,
+            "QavHidDisplayList::addQavHidDisplay - %s is in use by another program; not read, left out until it can "
+            "be read",
+            place);
+        return;
+    }
+    delete busy;
+    kept->markBusy();
+    reports.emplace_back();
+    kept->getReport(reports.back());
+    displays.push_back(kept);
+    Log(LEVEL_INFO,
+        "QavHidDisplayList::addQavHidDisplay - %s is in use by another program; not read, its earlier record "
+        "kept",
+        place);
 }
 
 void QavHidDisplayList::indicateDeviceChanges()

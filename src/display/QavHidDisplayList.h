@@ -1,6 +1,9 @@
 // The monitors of the latest bus enumeration, and arrival/departure
-// detection against the enumeration before. Owns the process's libusb
-// context, so one list exists at a time in a process.
+// detection against the enumeration before. Each monitor is read and closed
+// again within the enumeration: the list keeps what was read, not open
+// devices. A monitor whose interface another program holds keeps its
+// record from the enumeration before (and is no change). Counts as one user
+// of the process's shared libusb context.
 #ifndef PNLMON_QAVHIDDISPLAYLIST_H
 #define PNLMON_QAVHIDDISPLAYLIST_H
 
@@ -37,15 +40,20 @@ public:
     // read or not.
     const display_report_list_t& getReports() const { return reports; }
 
-    // Snapshots the monitors as records, closes them and frees the device list.
+    // Forgets the monitors of the latest enumeration and of the one before.
     void clear();
 
 private:
     void addQavHidDisplay(libusb_device* dev);
+    // A monitor held by another program: keeps its earlier read, if any.
+    void keepBusyDisplay(QavHidDisplay* busy);
     void indicateDeviceChanges();
 
-    libusb_device** devs;
     qavhiddisplay_list_t displays;
+    // The monitors of the last enumeration before this one that listed the
+    // bus: the earlier side of change detection, and where a busy monitor's
+    // earlier read is found.
+    qavhiddisplay_list_t earlier;
     display_list_t prev_displays;
     display_report_list_t reports;
     IDisplayListener* displayListener;

@@ -3,8 +3,10 @@
 //
 // In short: construct one DisplayApi, call initialiseDisplayDriver() once,
 // then call getDisplayInformationList() whenever the monitors are wanted.
-// Each such call lists the USB bus, opens and reads every supported monitor
-// and hands back one DisplayInformation record per monitor. There is no
+// Each such call lists the USB bus, opens, reads and closes again every
+// supported monitor and hands back one DisplayInformation record per monitor.
+// No monitor stays open or claimed between two calls, so other programs on
+// the terminal can use the monitors meanwhile. There is no
 // background thread and no polling: arrivals and departures are noticed only
 // during getDisplayInformationList(), and reported to the listener (if one
 // is set) on the calling thread.
@@ -140,6 +142,15 @@ public:
                                 // latest enumeration; the reports (and the monitor's
                                 // record in the list) are those of an earlier read
     };
+    // A BUSY monitor: the claim found its interface held by another program
+    // on every attempt (five attempts 100 ms apart, about half a second).
+    // When this DisplayApi had read the monitor at the same bus place
+    // before, its record from that read stays in the list (in bus order; no
+    // departure or arrival is reported for it) and deviceId and the raw
+    // reports are those of that read. A monitor busy when first seen has no
+    // record: deviceId and the raw reports are empty, and it arrives at the
+    // first enumeration that can read it. usbError is LIBUSB_ERROR_BUSY (-6).
+    // CLAIM_FAILED is left for the other claim failures.
 
     uint8_t busNumber = 0;
     uint8_t deviceAddress = 0;
@@ -149,7 +160,8 @@ public:
     // The libusb error code of the failed step where one is known (for
     // OPEN_FAILED, LIBUSB_ERROR_ACCESS (-3) means no permission), else 0.
     int usbError = 0;
-    // The device identifier of the record; empty unless state is READ.
+    // The device identifier of the record; empty unless state is READ, or
+    // BUSY with a record kept from an earlier read.
     std::string deviceId;
     // The raw reports: the 48-byte inventory report, the EDID (128 bytes, or
     // 256 on DisplayPort) and the 48-byte OSD report. Empty when not read.
@@ -174,15 +186,17 @@ class HotplugWatcher;
 // Construct and destroy DisplayApi objects from one thread at a time (they
 // share the process's libusb context and configuration).
 //
-// Monitors stay opened and claimed by a DisplayApi from the enumeration
-// that found them until its next enumeration or its destruction; a second
-// DisplayApi in the same process cannot read them meanwhile.
+// A monitor is opened and its interface claimed only while an enumeration
+// reads it; it is released (its kernel driver attached again if one was
+// detached for the claim) and closed before the next monitor is read. A
+// monitor held by another program is tried again for about half a second,
+// then reported as DisplayReport::BUSY (see there).
 class PNLMON_EXPORT DisplayApi {
 public:
     // Reads the configuration (/etc/pnlmon/pnlmon.conf) and initialises
     // libusb; opens no device.
     DisplayApi();
-    // Releases every monitor it holds. The listener is not called.
+    // Forgets the records. Holds no monitor to release. The listener is not called.
     ~DisplayApi();
     DisplayApi(const DisplayApi&) = delete;
     DisplayApi& operator=(const DisplayApi&) = delete;
@@ -214,8 +228,8 @@ public:
 
     // The reports of every supported monitor the latest enumeration of this
     // process found, in bus-list order, including those that could not be
-    // opened or read; the READ ones are in the order of that enumeration's
-    // records. Does not touch the bus. Empty before the first enumeration or
+    // opened or read; the READ ones and the BUSY ones with a kept record
+    // (non-empty deviceId) are in the order of that enumeration's records. Does not touch the bus. Empty before the first enumeration or
     // when the device list could not be obtained.
     DISPLAY_CODE getDisplayReports(display_report_list_t& reports);
 

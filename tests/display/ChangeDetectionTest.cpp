@@ -4,8 +4,12 @@
 // --wrap): the emulated bus cannot make the real call fail.
 #include <libusb.h>
 
+#include <unistd.h>
+
 #include <atomic>
+#include <cstdio>
 #include <memory>
+#include <thread>
 
 #include "EmuFixture.h"
 #include "HidDisplayManager.h"
@@ -207,7 +211,7 @@ TEST_F(ChangeDetectionTest, FailedInitLeavesTheMonitorOutAndReportsItGone)
     bus().plug(Monitor("b", "000000B"));
     ASSERT_TRUE(Enumerate());
     usbemu::Fault fault;
-    fault.kind = usbemu::FaultKind::ClaimFails;
+    fault.kind = usbemu::FaultKind::ReadFails;
     bus().setFault("b", fault);
     ASSERT_TRUE(Enumerate());
     EXPECT_EQ(list->getNumDisplays(), 1);
@@ -216,6 +220,91 @@ TEST_F(ChangeDetectionTest, FailedInitLeavesTheMonitorOutAndReportsItGone)
     bus().clearFault("b");
     ASSERT_TRUE(Enumerate());
     EXPECT_EQ(listener.Events(), std::vector<std::string>{std::string("+") + kB});
+}
+
+// Another program holds b through every claim attempt: b keeps its record
+// from the enumeration before, in its place, and is no change.
+TEST_F(ChangeDetectionTest, BusyMonitorKeepsItsRecordAndIsNoChange)
+{
+    bus().plug(Monitor("a", "000000A"));
+    bus().plug(Monitor("b", "000000B"));
+    ASSERT_TRUE(Enumerate());
+    std::vector<DisplayReport> before = list->getReports();
+    ASSERT_EQ(before.size(), 2u);
+    bus().clearWire("b");
+    usbemu::Fault fault;
+    fault.kind = usbemu::FaultKind::ClaimFails;
+    bus().setFault("b", fault);
+    // The bus lists them in its own order; the records keep it.
+    size_t at = before[0].deviceId == kB ? 0 : 1;
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_TRUE(Enumerate());
+        EXPECT_TRUE(listener.calls.empty()) << round;
+        ASSERT_EQ(list->getNumDisplays(), 2);
+        EXPECT_EQ(Id(static_cast<int>(at)), kB);
+        EXPECT_EQ(Id(static_cast<int>(1 - at)), kA);
+        char line[160];
+        snprintf(line, sizeof(line),
+                 "QavHidDisplayList::addQavHidDisplay - bus 001 device %03d (04b3:4676) is in use by another "
+                 "program; not read, its earlier record kept",
+                 bus().address("b"));
+        EXPECT_EQ(Count(line), 1) << LogText();
+        const display_report_list_t& reports = list->getReports();
+        ASSERT_EQ(reports.size(), 2u);
+        EXPECT_EQ(reports[1 - at].state, DisplayReport::READ);
+        EXPECT_EQ(reports[at].state, DisplayReport::BUSY);
+        EXPECT_EQ(reports[at].usbError, -6);
+        EXPECT_EQ(reports[at].deviceId, kB);
+        EXPECT_EQ(reports[at].inventoryReport, before[at].inventoryReport);
+        EXPECT_EQ(reports[at].edid, before[at].edid);
+        EXPECT_TRUE(bus().wire("b").empty());
+    }
+    // Free again: read afresh, still no change.
+    bus().clearFault("b");
+    ASSERT_TRUE(Enumerate());
+    EXPECT_TRUE(listener.calls.empty());
+    EXPECT_EQ(list->getReports()[at].state, DisplayReport::READ);
+    EXPECT_EQ(bus().wire("b").size(), 3u);
+
+    // Busy when plugged again (a new address): nothing earlier stands for
+    // it, so it departs and arrives once it can be read.
+    bus().unplug("b");
+    bus().plug(Monitor("b", "000000B"));
+    bus().setFault("b", fault);
+    ASSERT_TRUE(Enumerate());
+    EXPECT_EQ(listener.Events(), std::vector<std::string>{std::string("-") + kB});
+    EXPECT_EQ(list->getNumDisplays(), 1);
+    bus().clearFault("b");
+    ASSERT_TRUE(Enumerate());
+    EXPECT_EQ(listener.Events(), std::vector<std::string>{std::string("+") + kB});
+}
+
+// Pulled while the claim is being tried again: gone, as any pulled monitor.
+TEST_F(ChangeDetectionTest, BusyMonitorPulledDuringTheRetriesIsGone)
+{
+    bus().plug(Monitor("a", "000000A"));
+    bus().plug(Monitor("b", "000000B"));
+    ASSERT_TRUE(Enumerate());
+    usbemu::Fault fault;
+    fault.kind = usbemu::FaultKind::ClaimFails;
+    bus().setFault("b", fault);
+    ResetLog();
+    std::thread puller([this] {
+        // b's first refused claim, then the pull.
+        while (!HasPrefix("HidIo::claimInterface - interface 0 is held by another program")) {
+            usleep(2000);
+        }
+        bus().unplug("b");
+    });
+    listener.calls.clear();
+    testsupport::StdoutCapture capture;
+    bool result = list->enumerate(table);
+    capture.Stop();
+    puller.join();
+    ASSERT_TRUE(result);
+    EXPECT_EQ(listener.Events(), std::vector<std::string>{std::string("-") + kB});
+    EXPECT_EQ(list->getNumDisplays(), 1);
+    EXPECT_FALSE(HasPrefix("QavHidDisplayList::addQavHidDisplay - bus 001"));
 }
 
 TEST_F(ChangeDetectionTest, FailedDeviceListKeepsTheLastGoodEnumeration)

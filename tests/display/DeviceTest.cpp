@@ -1,6 +1,9 @@
 // One monitor through the real libusb against an emulated monitor: the
 // requests as the monitor sees them, the record built from its reports, and
 // every transport fault with its log line.
+#include <libusb.h>
+
+#include <cstdio>
 #include <memory>
 
 #include "EmuFixture.h"
@@ -74,6 +77,39 @@ void ExpectSetReport(const WireEvent& e, uint8_t command, uint8_t selector, int 
     EXPECT_EQ(e.report, expected);
     EXPECT_EQ(e.readsServed, reads);
 }
+
+// The named monitor opened on a libusb context of its own, as another
+// program would.
+struct ClientHandle {
+    explicit ClientHandle(const std::string& name)
+    {
+        if (libusb_init(&context) != 0) {
+            context = nullptr;
+            return;
+        }
+        libusb_device** devs = nullptr;
+        ssize_t n = libusb_get_device_list(context, &devs);
+        for (ssize_t i = 0; i < n; ++i) {
+            if (libusb_get_device_address(devs[i]) == usbemu::EmulatedBus::instance().address(name)) {
+                libusb_open(devs[i], &handle);
+            }
+        }
+        if (n >= 0) {
+            libusb_free_device_list(devs, 1);
+        }
+    }
+    ~ClientHandle()
+    {
+        if (handle != nullptr) {
+            libusb_close(handle);
+        }
+        if (context != nullptr) {
+            libusb_exit(context);
+        }
+    }
+    libusb_context* context = nullptr;
+    libusb_device_handle* handle = nullptr;
+};
 
 MonitorSpec DisplayPortMonitor(const std::string& name)
 {
@@ -334,6 +370,23 @@ TEST_F(DeviceTest, KernelDriverIsDetachedBeforeTheClaim)
     Enumerate();
     EXPECT_EQ(list->getNumDisplays(), 1);
     EXPECT_TRUE(Has("Claimed interface 0"));
+    EXPECT_TRUE(Has("HidIo::releaseInterface - interface 0 released, result=0"));
+    // Given back when the read was done, with the list still alive: the
+    // kernel driver is bound again, and another program can detach and
+    // claim it.
+    {
+        ClientHandle other("m");
+        ASSERT_NE(other.handle, nullptr);
+        EXPECT_EQ(libusb_kernel_driver_active(other.handle, 0), 1);
+        EXPECT_EQ(libusb_detach_kernel_driver(other.handle, 0), 0);
+        EXPECT_EQ(libusb_claim_interface(other.handle, 0), 0);
+        EXPECT_EQ(libusb_release_interface(other.handle, 0), 0);
+        libusb_attach_kernel_driver(other.handle, 0);
+        EXPECT_EQ(libusb_kernel_driver_active(other.handle, 0), 1);
+    }
+    // The next enumeration reads it again.
+    Enumerate();
+    EXPECT_EQ(list->getNumDisplays(), 1);
     list.reset();
     bus().unplugAll();
 
@@ -359,15 +412,41 @@ TEST_F(DeviceTest, DetachFails)
     EXPECT_TRUE(bus().wire("m").empty());
 }
 
-TEST_F(DeviceTest, ClaimFails)
+// EBUSY on the claim: another program holds the interface. Tried five
+// times in all; a holder that lets go before the last try is no obstacle.
+TEST_F(DeviceTest, BusyClaimIsTriedAgainThenLeftOut)
 {
     MonitorSpec spec = Monitor("m", "0000007");
     bus().plug(spec);
     Fault fault;
     fault.kind = FaultKind::ClaimFails;
+    fault.times = QavHidDisplay::CLAIM_TRIES - 1;
     bus().setFault("m", fault);
-    ExpectLeftOut("HidIo::claimInterface - cannot claim interface 0, error=-6\n");
+    Enumerate();
+    EXPECT_EQ(list->getNumDisplays(), 1);
+    EXPECT_EQ(Count("HidIo::claimInterface - interface 0 is held by another program"), QavHidDisplay::CLAIM_TRIES - 1);
+    EXPECT_FALSE(HasPrefix("HidIo::claimInterface - cannot claim"));
+    list.reset();
+
+    fault.times = QavHidDisplay::CLAIM_TRIES;
+    bus().setFault("m", fault);
+    bus().clearWire("m");
+    ResetLog();
+    Enumerate();
+    EXPECT_EQ(list->getNumDisplays(), 0);
     EXPECT_TRUE(bus().wire("m").empty());
+    EXPECT_EQ(Count("HidIo::claimInterface - interface 0 is held by another program"), QavHidDisplay::CLAIM_TRIES);
+    // Not an error: an INFO line naming the place, no "bad device init".
+    char line[160];
+    snprintf(line, sizeof(line),
+             "QavHidDisplayList::addQavHidDisplay - bus 001 device %03d (04b3:4676) is in use by another program; "
+             "not read, left out until it can be read",
+             bus().address("m"));
+    EXPECT_EQ(Count(line), 1) << LogText();
+    EXPECT_EQ(Count("QavHidDisplayList::addQavHidDisplay - failed to add device to list - bad device init"), 0);
+    ASSERT_EQ(list->getReports().size(), 1u);
+    EXPECT_EQ(list->getReports()[0].state, DisplayReport::BUSY);
+    EXPECT_TRUE(list->getReports()[0].deviceId.empty());
 }
 
 TEST_F(DeviceTest, SetReportFailsOnTheInventory)

@@ -345,7 +345,9 @@ TEST_F(ManagerTest, RawReportsOfTheLatestEnumeration)
     ASSERT_EQ(read->edid.size(), 128u);
     EXPECT_EQ(read->edid[1], 0xFF);
     EXPECT_EQ(read->osdReport.size(), 48u);
-    EXPECT_EQ(failed->state, DisplayReport::CLAIM_FAILED);
+    // Held by another program when first seen: busy, with nothing earlier.
+    EXPECT_EQ(failed->state, DisplayReport::BUSY);
+    EXPECT_EQ(failed->usbError, -6);  // LIBUSB_ERROR_BUSY
     EXPECT_TRUE(failed->deviceId.empty());
     EXPECT_TRUE(failed->inventoryReport.empty());
 
@@ -357,7 +359,7 @@ TEST_F(ManagerTest, RawReportsOfTheLatestEnumeration)
     ASSERT_EQ(Get(api, list), DSP_OK);
     ASSERT_EQ(api.getDisplayReports(reports), DSP_OK);
     ASSERT_EQ(reports.size(), 2u);
-    int states[5] = {0, 0, 0, 0, 0};
+    int states[6] = {0, 0, 0, 0, 0, 0};
     for (const DisplayReport& r : reports) {
         ++states[r.state];
         if (r.state == DisplayReport::OPEN_FAILED) {
