@@ -191,6 +191,52 @@ TEST_F(InventoryToolTest, ExitStatusFollowsTheDriverResult)
     EXPECT_EQ(RunTool({"--count", "2"}).status, 64);
 }
 
+// A monitor another program holds (the claim fault stands for it; no
+// process of it to find) is named with its place; the others are shown as
+// usual. All of them busy: exit status 75.
+TEST_F(InventoryToolTest, BusyMonitorsAreNamed)
+{
+    bus().plug(Monitor("a", "000000A"));
+    bus().plug(Monitor("b", "000000B"));
+    usbemu::Fault busy;
+    busy.kind = usbemu::FaultKind::ClaimFails;
+    bus().setFault("b", busy);
+    char line[96];
+    snprintf(line, sizeof(line), "pnlmon-inventory: bus 001 device %03d (04b3:4676): in use by another program\n",
+             bus().address("b"));
+
+    ToolRun json = RunTool({"--json"});
+    ASSERT_EQ(json.status, 0) << json.err;
+    EXPECT_EQ(json.err, line);
+    nlohmann::json all = nlohmann::json::parse(json.out);
+    ASSERT_EQ(all.size(), 2u);
+    int busyEntries = 0;
+    for (const nlohmann::json& d : all) {
+        if (d.contains("state")) {
+            ++busyEntries;
+            EXPECT_EQ(d.at("state"), "busy");
+            EXPECT_EQ(d.at("usb").at("device"), bus().address("b"));
+            EXPECT_FALSE(d.contains("deviceId"));
+            EXPECT_FALSE(d.contains("holderPid"));
+        } else {
+            EXPECT_EQ(d.at("deviceId"), "7427-A10-000000A");
+        }
+    }
+    EXPECT_EQ(busyEntries, 1);
+
+    ToolRun list = RunTool({"--list"});
+    ASSERT_EQ(list.status, 0) << list.err;
+    EXPECT_NE(list.out.find("not read: in use by another program\n"), std::string::npos) << list.out;
+
+    bus().setFault("a", busy);
+    ToolRun all2 = RunTool({});
+    EXPECT_EQ(all2.status, 75) << all2.err;
+    EXPECT_NE(all2.err.find(line), std::string::npos) << all2.err;
+    EXPECT_NE(all2.err.find("every monitor found is in use by another program; try again later"),
+              std::string::npos);
+    EXPECT_EQ(all2.out, "");
+}
+
 TEST_F(InventoryToolTest, WatchReportsArrivalsAndDepartures)
 {
     bus().plug(Monitor("a", "000000A"));

@@ -2,6 +2,8 @@
 // monitor text lossless and harmless, the hex-dump reader, and the parser's
 // conventions.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <string>
@@ -9,6 +11,7 @@
 
 #include "ByteText.h"
 #include "CommandLine.h"
+#include "DeviceHolder.h"
 #include "HexDumpText.h"
 
 namespace {
@@ -229,6 +232,73 @@ TEST(CommandLine, ConventionalOptionsAndErrors)
     EXPECT_FALSE(CommandLine::ParseSeconds("-1", 10, s));
     EXPECT_FALSE(CommandLine::ParseSeconds("nan", 10, s));
     EXPECT_FALSE(CommandLine::ParseSeconds("11", 10, s));
+}
+
+// A process tree in a folder: each process a folder with fd links and a
+// comm file, as /proc shows them.
+class FakeProc {
+public:
+    FakeProc()
+    {
+        char pattern[] = "/tmp/pnlmon-proc-XXXXXX";
+        root = mkdtemp(pattern) != nullptr ? pattern : "";
+    }
+    ~FakeProc()
+    {
+        if (!root.empty()) {
+            std::string command = "rm -rf '" + root + "'";
+            EXPECT_EQ(system(command.c_str()), 0);
+        }
+    }
+    void process(long pid, const std::string& comm, const std::vector<std::string>& links)
+    {
+        std::string dir = root + "/" + std::to_string(pid);
+        mkdir(dir.c_str(), 0700);
+        mkdir((dir + "/fd").c_str(), 0700);
+        FILE* file = fopen((dir + "/comm").c_str(), "w");
+        ASSERT_NE(file, nullptr);
+        fprintf(file, "%s\n", comm.c_str());
+        fclose(file);
+        int fd = 0;
+        for (const std::string& link : links) {
+            ASSERT_EQ(symlink(link.c_str(), (dir + "/fd/" + std::to_string(fd++)).c_str()), 0);
+        }
+    }
+    std::string root;
+};
+
+TEST(DeviceHolder, FindsTheProcessThatHasTheNodeOpen)
+{
+    FakeProc proc;
+    ASSERT_FALSE(proc.root.empty());
+    EXPECT_EQ(DeviceHolder::NodePath(1, 2), "/dev/bus/usb/001/002");
+    proc.process(17, "sshd", {"/dev/null", "socket:[123]"});
+    proc.process(1234, "kap_download", {"/dev/pts/0", "/dev/bus/usb/001/002"});
+    proc.process(99, "other", {"/dev/bus/usb/001/020", "/dev/bus/usb/002/002"});
+    proc.process(getpid(), "self", {"/dev/bus/usb/001/003"});
+    // Not processes: skipped.
+    mkdir((proc.root + "/self").c_str(), 0700);
+    mkdir((proc.root + "/sys").c_str(), 0700);
+
+    DeviceHolder holders(proc.root);
+    pid_t pid = 0;
+    std::string name;
+    ASSERT_TRUE(holders.find(1, 2, pid, name));
+    EXPECT_EQ(pid, 1234);
+    EXPECT_EQ(name, "kap_download");
+    // The same bus and device elsewhere in the number, or on another bus:
+    // not this one. Our own open files do not count.
+    EXPECT_FALSE(holders.find(1, 3, pid, name));
+    EXPECT_FALSE(holders.find(3, 2, pid, name));
+    ASSERT_TRUE(holders.find(2, 2, pid, name));
+    EXPECT_EQ(pid, 99);
+    // The node under another root (an emulated /dev) is the same node.
+    proc.process(555, "flasher", {proc.root + "/testbed/dev/bus/usb/001/007"});
+    ASSERT_TRUE(holders.find(1, 7, pid, name));
+    EXPECT_EQ(pid, 555);
+    // Nothing to scan: nothing found, no failure.
+    DeviceHolder none(proc.root + "/missing");
+    EXPECT_FALSE(none.find(1, 2, pid, name));
 }
 
 }  // namespace

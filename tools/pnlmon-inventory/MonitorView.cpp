@@ -35,6 +35,38 @@ std::string HexText(const std::vector<unsigned char>& bytes)
 
 MonitorView::MonitorView(const DisplayInformation* record, const DisplayReport* report) : info(record), usb(report) {}
 
+void MonitorView::setHolder(pid_t pid, const std::string& name)
+{
+    holderPid = pid;
+    holderName = name;
+}
+
+bool MonitorView::busy() const
+{
+    return usb != nullptr && usb->state == DisplayReport::BUSY;
+}
+
+std::string MonitorView::reasonText() const
+{
+    if (usb == nullptr) {
+        return "not read";
+    }
+    std::string text = FailureText(*usb);
+    if (busy() && holderPid > 0) {
+        text += " (pid " + std::to_string(holderPid) + ", " + ByteText::ForTerminal(holderName) + ")";
+    }
+    return text;
+}
+
+std::string MonitorView::busyLine() const
+{
+    std::string place = busDevice();
+    if (place.size() < 7) {
+        return reasonText();
+    }
+    return "bus " + place.substr(0, 3) + " device " + place.substr(4) + " (" + vendorProduct() + "): " + reasonText();
+}
+
 std::string MonitorView::deviceId() const
 {
     std::string id;
@@ -144,6 +176,8 @@ std::string MonitorView::FailureText(const DisplayReport& report)
                                                  : "its interface could not be claimed";
     case DisplayReport::REPORT_FAILED:
         return "it did not answer every report request";
+    case DisplayReport::BUSY:
+        return "in use by another program";
     default:
         return "state " + std::to_string(report.state);
     }
@@ -162,7 +196,7 @@ std::string MonitorView::detailed(bool withReports) const
                                    vendorProduct()});
     }
     if (info == nullptr) {
-        rows.push_back({"State", usb != nullptr ? "not read: " + FailureText(*usb) : "not read"});
+        rows.push_back({"State", usb != nullptr ? "not read: " + reasonText() : "not read"});
     } else {
         const DisplayInformation& d = *info;
         rows.push_back({"Manufacturer", ByteText::ForTerminal(d.manufacturerName)});
@@ -213,7 +247,7 @@ std::string MonitorView::line() const
         text = "Bus " + busDevice().substr(0, 3) + " Device " + busDevice().substr(4) + ": ID " + vendorProduct() + " ";
     }
     if (info == nullptr) {
-        return text + (usb != nullptr ? "not read: " + FailureText(*usb) : "not read");
+        return text + (usb != nullptr ? "not read: " + reasonText() : "not read");
     }
     const DisplayInformation& d = *info;
     return text + ByteText::ForTerminal(deviceId()) + ", " + ByteText::ForTerminal(d.manufacturerName) +
@@ -264,6 +298,13 @@ nlohmann::json MonitorView::json(bool withReports) const
                     {"device", usb->deviceAddress},
                     {"vendorId", vendorProduct().substr(0, 4)},
                     {"productId", vendorProduct().substr(5)}};
+        if (busy()) {
+            j["state"] = "busy";
+            if (holderPid > 0) {
+                j["holderPid"] = holderPid;
+                j["holderName"] = holderName;
+            }
+        }
         if (withReports) {
             j["reports"] = {{"inventory", HexText(usb->inventoryReport)},
                             {"edid", HexText(usb->edid)},

@@ -5,6 +5,8 @@
 #ifndef PNLMON_MONITORVIEW_H
 #define PNLMON_MONITORVIEW_H
 
+#include <sys/types.h>
+
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -18,6 +20,11 @@ public:
 
     const DisplayInformation* record() const { return info; }
     const DisplayReport* report() const { return usb; }
+
+    // The process that holds a busy monitor, when it could be found.
+    void setHolder(pid_t pid, const std::string& name);
+    // True when another program held the monitor's interface at the read.
+    bool busy() const;
 
     std::string deviceId() const;
     // "001:004" and "04b3:4676", or "" when unknown.
@@ -34,6 +41,11 @@ public:
 
     // Why a monitor could not be read, in words.
     static std::string FailureText(const DisplayReport& report);
+    // FailureText, with the holder of a busy monitor when known:
+    // "in use by another program (pid 1234, kap_download)".
+    std::string reasonText() const;
+    // "bus 001 device 002 (04b3:4676): " and reasonText().
+    std::string busyLine() const;
     // A mode "1024 x 768 @ 60Hz" (as the EDID decoder writes it) in the
     // form of the current mode, "1024x768 @ 60 Hz"; other texts unchanged.
     static std::string ModeText(const std::string& edidMode);
@@ -45,6 +57,8 @@ public:
 private:
     const DisplayInformation* info;
     const DisplayReport* usb;
+    pid_t holderPid = 0;
+    std::string holderName;
 };
 
 #endif

@@ -19,6 +19,7 @@
 
 #include "ByteText.h"
 #include "CommandLine.h"
+#include "DeviceHolder.h"
 #include "HexDumpText.h"
 #include "MonitorView.h"
 #include "ToolOutput.h"
@@ -29,6 +30,7 @@ namespace {
 
 const int kExitNoMonitor = DSP_NO_DEVICES;
 const int kExitOutputFailed = 74;  // sysexits' EX_IOERR
+const int kExitAllBusy = 75;       // sysexits' EX_TEMPFAIL: try again later
 const int kExitNoPermission = 77;  // sysexits' EX_NOPERM
 const int kUsbErrorAccess = -3;    // LIBUSB_ERROR_ACCESS
 const char kGroup[] = "pnlmon";
@@ -60,6 +62,8 @@ const char kFooter[] =
     "  11  a monitor firmware-flash utility is running; monitors not touched\n"
     "  64  usage error\n"
     "  74  the output could not be written\n"
+    "  75  monitors found, but every one is in use by another program\n"
+    "      (a flash utility, say); try again later\n"
     "  77  monitors found, but this user may not open them\n";
 
 enum OptionId { kJson = 'j', kList = 'l', kRaw = 'r', kEdid = 'e', kWatch = 'w', kCount = 'c', kId = 'i', kUsb = 's' };
@@ -130,16 +134,23 @@ bool Selected(const Options& options, const MonitorView& view)
     return true;
 }
 
-// Pairs the records with the reports of the same enumeration: the read
-// reports come in the order of the records.
+// True when the report stands for one of the records: read now, or busy
+// with the record of an earlier read kept.
+bool HasRecord(const DisplayReport& report)
+{
+    return report.state == DisplayReport::READ || (report.state == DisplayReport::BUSY && !report.deviceId.empty());
+}
+
+// Pairs the records with the reports of the same enumeration: the reports
+// that have a record come in the order of the records.
 std::vector<MonitorView> Pair(const DisplayInformationList& records, const display_report_list_t& reports)
 {
     std::vector<MonitorView> views;
     size_t next = 0;
     for (const DisplayReport& report : reports) {
-        if (report.state == DisplayReport::READ && next < records.size()) {
+        if (HasRecord(report) && next < records.size()) {
             views.emplace_back(&records[next++], &report);
-        } else if (report.state != DisplayReport::READ) {
+        } else if (!HasRecord(report)) {
             views.emplace_back(nullptr, &report);
         }
     }
@@ -366,9 +377,20 @@ int List(DisplayApi& api, FILE* out, const Options& options)
     }
     size_t read = 0;
     size_t denied = 0;
-    for (const MonitorView& view : views) {
+    size_t busy = 0;
+    DeviceHolder holders;
+    for (MonitorView& view : views) {
+        if (view.busy()) {
+            pid_t pid = 0;
+            std::string name;
+            if (holders.find(view.report()->busNumber, view.report()->deviceAddress, pid, name)) {
+                view.setHolder(pid, name);
+            }
+        }
         if (view.record() != nullptr) {
             ++read;
+        } else if (view.busy()) {
+            ++busy;
         } else if (view.report() != nullptr && view.report()->state == DisplayReport::OPEN_FAILED &&
                    view.report()->usbError == kUsbErrorAccess) {
             ++denied;
@@ -389,7 +411,7 @@ int List(DisplayApi& api, FILE* out, const Options& options)
     if (options.json) {
         nlohmann::json array = nlohmann::json::array();
         for (const MonitorView& view : views) {
-            if (view.record() != nullptr) {
+            if (view.record() != nullptr || view.busy()) {
                 array.push_back(view.json(options.raw));
             }
         }
@@ -408,7 +430,11 @@ int List(DisplayApi& api, FILE* out, const Options& options)
     }
     // Monitors seen but not read are named on standard error.
     for (const MonitorView& view : views) {
-        if (view.record() == nullptr && view.report() != nullptr && !options.list) {
+        if (view.busy() && !options.list) {
+            // Busy monitors are named whether or not an earlier record of
+            // them is shown.
+            fprintf(stderr, "pnlmon-inventory: %s\n", view.busyLine().c_str());
+        } else if (view.record() == nullptr && view.report() != nullptr && !options.list) {
             fprintf(stderr, "pnlmon-inventory: bus %s ID %s not read: %s\n", view.busDevice().c_str(),
                     view.vendorProduct().c_str(), MonitorView::FailureText(*view.report()).c_str());
         }
@@ -422,6 +448,11 @@ int List(DisplayApi& api, FILE* out, const Options& options)
     if (denied > 0) {
         ExplainPermission(denied);
         return kExitNoPermission;
+    }
+    if (busy > 0 && busy == views.size()) {
+        fprintf(stderr, "pnlmon-inventory: %s in use by another program; try again later\n",
+                busy == 1 ? "the monitor found is" : "every monitor found is");
+        return kExitAllBusy;
     }
     if (!views.empty() || code != DSP_OK) {
         ExplainCode(DSP_NO_DEVICES);
