@@ -84,7 +84,7 @@ expect_files pnlmon /usr/bin/pnlmon-inventory /usr/bin/pnlmon-decode /etc/pnlmon
   /usr/share/man/man1/pnlmon-inventory.1.gz /usr/share/man/man1/pnlmon-decode.1.gz \
   /usr/share/man/man5/pnlmon.conf.5.gz /usr/share/man/man5/pnlmon-log.conf.5.gz \
   /usr/share/doc/pnlmon/ADMIN.md.gz /usr/share/doc/pnlmon/copyright
-expect_files pnlmon-devtools /usr/bin/pnlmon-sim /usr/bin/pnlmon-cimhost "$L/pnlmon/libpnlmon_nlfix.so" \
+expect_files pnlmon-devtools /usr/bin/pnlmon-sim /usr/bin/pnlmon-cimhost "$L/pnlmon/libpnlmon_nlfix.so" "$L/pnlmon/pnlmon-sim-hold" \
   /usr/share/man/man1/pnlmon-sim.1.gz /usr/share/man/man1/pnlmon-cimhost.1.gz /usr/share/man/man5/pnlmon-sim-scenario.5.gz
 # Only the tools are in /usr/bin (no library there), and no file is in two packages.
 all=$(for p in "${ours[@]}"; do listing "$p" | grep -v '/$'; done)

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <stdexcept>
@@ -194,6 +195,22 @@ struct EmulatedBus::Impl {
         }
     }
 
+    // Lets the monitor's handler take in the ends of files closed so far;
+    // without the lock, which umockdev's thread may need meanwhile.
+    void settle(const std::string& name)
+    {
+        std::function<void()> settler;
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            auto entry = plugged.find(name);
+            if (entry == plugged.end()) {
+                return;
+            }
+            settler = entry->second.device->settler();
+        }
+        settler();
+    }
+
     Plugged& find(const std::string& name)
     {
         auto entry = plugged.find(name);
@@ -345,6 +362,38 @@ int EmulatedBus::endpointWrites(const std::string& name)
     std::lock_guard<std::mutex> guard(impl->lock);
     auto entry = impl->firmwares.find(name);
     return entry == impl->firmwares.end() ? 0 : entry->second->endpointWrites();
+}
+
+bool EmulatedBus::holdInterface(const std::string& name, std::chrono::milliseconds duration, unsigned interface)
+{
+    std::lock_guard<std::mutex> guard(impl->lock);
+    impl->collect();
+    return impl->find(name).firmware->hold(interface, duration);
+}
+
+void EmulatedBus::releaseHold(const std::string& name, unsigned interface)
+{
+    std::lock_guard<std::mutex> guard(impl->lock);
+    impl->collect();
+    impl->find(name).firmware->endHold(interface);
+}
+
+std::string EmulatedBus::interfaceHolder(const std::string& name, unsigned interface)
+{
+    impl->settle(name);
+    std::lock_guard<std::mutex> guard(impl->lock);
+    impl->collect();
+    auto entry = impl->plugged.find(name);
+    return entry == impl->plugged.end() ? std::string() : entry->second.firmware->holderName(interface);
+}
+
+int EmulatedBus::openFiles(const std::string& name)
+{
+    impl->settle(name);
+    std::lock_guard<std::mutex> guard(impl->lock);
+    impl->collect();
+    auto entry = impl->plugged.find(name);
+    return entry == impl->plugged.end() ? 0 : entry->second.device->clients();
 }
 
 std::vector<std::string> EmulatedBus::collectVanished()

@@ -8,6 +8,7 @@
 #ifndef PNLMON_USBEMU_EMULATEDBUS_H
 #define PNLMON_USBEMU_EMULATEDBUS_H
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -55,6 +56,25 @@ public:
     std::vector<std::string> pluggedNames();
     int address(const std::string& name);       // USB address on bus 1, -1 when not plugged
     std::string rootDir();                       // the testbed folder (UMOCKDEV_DIR)
+
+    // Interface claims follow usbfs: they belong to the open file of the
+    // device node that made them (see README.md, "Claims and open files").
+    // Another program, not a client of the node, holds the interface of the
+    // plugged monitor (a stand-in for a flash utility) for `duration`, or
+    // until releaseHold when it is zero. Its claim looks like any usbfs claim
+    // (GETDRIVER answers "usbfs", claims get EBUSY); a bound kernel driver is
+    // detached for it and bound again at its end. False, changing nothing,
+    // when an open file holds the interface or there is no such interface.
+    // std::out_of_range for a name that is not plugged.
+    bool holdInterface(const std::string& name, std::chrono::milliseconds duration = {},
+                       unsigned interface = 0);
+    void releaseHold(const std::string& name, unsigned interface = 0);
+    // What USBDEVFS_GETDRIVER answers now: "usbhid" (the kernel driver),
+    // "usbfs" (an open file or another program) or "" (free, or not plugged).
+    std::string interfaceHolder(const std::string& name, unsigned interface = 0);
+    // Open files of the plugged monitor's node right now (0 when not plugged).
+    int openFiles(const std::string& name);
+
     // Unplugs everything and removes the testbed folder. The bus cannot be
     // used afterwards; for programs that must leave nothing behind.
     void shutdown();

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cerrno>
 
+#include <linux/usbdevice_fs.h>
+
 #include "InventoryFields.h"
 
 namespace usbemu {
@@ -35,7 +37,8 @@ std::optional<Command> ToCommand(uint8_t code)
 
 }  // namespace
 
-MonitorFirmware::MonitorFirmware(const MonitorSpec& spec) : monitor(spec), driverAttached(spec.kernelDriverBound)
+MonitorFirmware::MonitorFirmware(const MonitorSpec& spec)
+    : monitor(spec), driverAttached(spec.kernelDriverBound), holders(spec.numInterfaces, kNoFile)
 {
     if (monitor.inventory.empty()) {
         monitor.inventory = InventoryFields{}.bytes();
@@ -68,7 +71,49 @@ bool MonitorFirmware::fire(FaultKind kind, std::optional<Command> command, int r
 bool MonitorFirmware::driverBound()
 {
     // A monitor told to refuse the detach must have something to detach.
-    return driverAttached || activeFault.kind == FaultKind::DetachFails;
+    return holders.empty() || holders[0] == kNoFile
+               ? driverAttached || activeFault.kind == FaultKind::DetachFails
+               : false;
+}
+
+void MonitorFirmware::expireHold()
+{
+    if (!holdEnds || std::chrono::steady_clock::now() < *holdEnds) {
+        return;
+    }
+    holdEnds.reset();
+    for (FileId& holder : holders) {
+        if (holder == kOtherProgram) {
+            holder = kNoFile;
+        }
+    }
+    if (rebindAfterHold) {
+        driverAttached = true;
+        rebindAfterHold = false;
+    }
+}
+
+MonitorFirmware::FileId MonitorFirmware::holderOf(unsigned interface)
+{
+    expireHold();
+    return interface < holders.size() ? holders[interface] : kNoFile;
+}
+
+int MonitorFirmware::claimLocked(unsigned interface, FileId file)
+{
+    if (interface >= holders.size()) {
+        return ENOENT;
+    }
+    FileId holder = holderOf(interface);
+    if (holder == file) {
+        return 0;  // claiming again from the same file is fine
+    }
+    if (holder != kNoFile || (interface == 0 && driverBound())) {
+        busyByFile = holder != kNoFile && holder != kOtherProgram;
+        return EBUSY;  // another file, or the kernel driver, holds it
+    }
+    holders[interface] = file;
+    return 0;
 }
 
 int MonitorFirmware::capabilities()
@@ -90,8 +135,12 @@ int MonitorFirmware::getDriver(unsigned interface, std::string& driver)
     if (fire(FaultKind::GetDriverFails, std::nullopt)) {
         return EIO;
     }
-    if (interface >= monitor.numInterfaces) {
-        return EINVAL;
+    if (interface >= holders.size()) {
+        return ENODATA;
+    }
+    if (holderOf(interface) != kNoFile) {
+        driver = "usbfs";
+        return 0;
     }
     if (interface != 0 || !driverBound()) {
         return ENODATA;
@@ -100,14 +149,27 @@ int MonitorFirmware::getDriver(unsigned interface, std::string& driver)
     return 0;
 }
 
-int MonitorFirmware::disconnectDriver(unsigned interface)
+int MonitorFirmware::disconnectDriver(unsigned interface, FileId& unboundFile)
 {
     std::lock_guard<std::mutex> guard(lock);
+    unboundFile = kNoFile;
     if (isGone) {
         return ENODEV;
     }
-    if (interface >= monitor.numInterfaces) {
+    if (interface >= holders.size()) {
         return EINVAL;
+    }
+    FileId holder = holderOf(interface);
+    if (holder != kNoFile) {
+        // usbfs is a driver like any other: the claim of that file ends.
+        holders[interface] = kNoFile;
+        if (holder == kOtherProgram) {
+            holdEnds.reset();
+            rebindAfterHold = false;
+        } else {
+            unboundFile = holder;
+        }
+        return 0;
     }
     if (interface != 0 || !driverBound()) {
         return ENODATA;
@@ -119,65 +181,170 @@ int MonitorFirmware::disconnectDriver(unsigned interface)
     return 0;
 }
 
-int MonitorFirmware::connectDriver(unsigned interface)
+int MonitorFirmware::connectDriver(unsigned interface, bool& bound)
 {
     std::lock_guard<std::mutex> guard(lock);
+    bound = false;
     if (isGone) {
         return ENODEV;
     }
-    if (interface >= monitor.numInterfaces) {
+    if (interface >= holders.size()) {
         return EINVAL;
     }
-    if (interface == 0) {
-        if (claimed) {
-            return EBUSY;
-        }
-        driverAttached = true;
-    }
-    return 0;
-}
-
-int MonitorFirmware::claim(unsigned interface)
-{
-    std::lock_guard<std::mutex> guard(lock);
-    if (isGone) {
-        return ENODEV;
-    }
-    if (interface >= monitor.numInterfaces) {
-        return ENOENT;
-    }
-    if (fire(FaultKind::ClaimFails, std::nullopt)) {
+    if (holderOf(interface) != kNoFile || (interface == 0 && driverBound())) {
         return EBUSY;
     }
     if (interface == 0) {
-        if (driverBound()) {
-            return EBUSY;  // the kernel driver still holds it
-        }
-        claimed = true;
+        // Only the monitor's HID interface has a kernel driver.
+        driverAttached = true;
+        bound = true;
     }
     return 0;
 }
 
-int MonitorFirmware::release(unsigned interface)
+int MonitorFirmware::claim(unsigned interface, FileId file)
 {
     std::lock_guard<std::mutex> guard(lock);
     if (isGone) {
         return ENODEV;
     }
-    if (interface >= monitor.numInterfaces) {
+    if (interface < holders.size() && holderOf(interface) == file) {
+        return 0;
+    }
+    if (interface < holders.size() && fire(FaultKind::ClaimFails, std::nullopt)) {
+        return EBUSY;
+    }
+    return claimLocked(interface, file);
+}
+
+int MonitorFirmware::disconnectClaim(unsigned interface, unsigned flags, const std::string& driver, FileId file,
+                                     FileId& unboundFile)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    unboundFile = kNoFile;
+    if (isGone) {
+        return ENODEV;
+    }
+    if (interface >= holders.size()) {
+        return EINVAL;
+    }
+    FileId holder = holderOf(interface);
+    std::string current = holder != kNoFile ? "usbfs" : (interface == 0 && driverBound() ? "usbhid" : "");
+    if (!current.empty()) {
+        if ((flags & USBDEVFS_DISCONNECT_CLAIM_IF_DRIVER) != 0 && driver != current) {
+            return EBUSY;
+        }
+        if ((flags & USBDEVFS_DISCONNECT_CLAIM_EXCEPT_DRIVER) != 0 && driver == current) {
+            busyByFile = holder != kNoFile && holder != kOtherProgram && holder != file;
+            return EBUSY;
+        }
+        if (holder != kNoFile) {
+            if (holder != file) {
+                holders[interface] = kNoFile;
+                if (holder == kOtherProgram) {
+                    holdEnds.reset();
+                    rebindAfterHold = false;
+                } else {
+                    unboundFile = holder;
+                }
+            }
+        } else if (fire(FaultKind::DetachFails, std::nullopt)) {
+            return EIO;
+        } else {
+            driverAttached = false;
+        }
+    }
+    if (holderOf(interface) != file && fire(FaultKind::ClaimFails, std::nullopt)) {
+        return EBUSY;
+    }
+    return claimLocked(interface, file);
+}
+
+int MonitorFirmware::release(unsigned interface, FileId file)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    if (isGone) {
+        return ENODEV;
+    }
+    if (interface >= holders.size()) {
         return ENOENT;
     }
-    if (interface == 0) {
-        if (!claimed) {
-            return EINVAL;
-        }
-        claimed = false;
+    if (holderOf(interface) != file) {
+        return EINVAL;  // not this file's claim
     }
+    holders[interface] = kNoFile;
     return 0;
 }
 
+void MonitorFirmware::releaseAll(FileId file)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    for (FileId& holder : holders) {
+        if (holder == file) {
+            holder = kNoFile;
+        }
+    }
+}
+
+bool MonitorFirmware::takeBusyByFile()
+{
+    std::lock_guard<std::mutex> guard(lock);
+    bool was = busyByFile;
+    busyByFile = false;
+    return was;
+}
+
+bool MonitorFirmware::hold(unsigned interface, std::chrono::milliseconds duration)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    if (interface >= holders.size()) {
+        return false;
+    }
+    FileId holder = holderOf(interface);
+    if (holder != kNoFile && holder != kOtherProgram) {
+        return false;
+    }
+    if (interface == 0 && driverAttached) {
+        driverAttached = false;
+        rebindAfterHold = true;
+    }
+    holders[interface] = kOtherProgram;
+    if (duration.count() > 0) {
+        holdEnds = std::chrono::steady_clock::now() + duration;
+    } else {
+        holdEnds.reset();
+    }
+    return true;
+}
+
+void MonitorFirmware::endHold(unsigned interface)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    if (interface >= holders.size() || holderOf(interface) != kOtherProgram) {
+        return;
+    }
+    holders[interface] = kNoFile;
+    holdEnds.reset();
+    if (interface == 0 && rebindAfterHold) {
+        driverAttached = true;
+        rebindAfterHold = false;
+    }
+}
+
+std::string MonitorFirmware::holderName(unsigned interface)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    if (interface >= holders.size()) {
+        return "";
+    }
+    if (holderOf(interface) != kNoFile) {
+        return "usbfs";
+    }
+    return interface == 0 && driverBound() ? "usbhid" : "";
+}
+
 MonitorFirmware::ControlResult MonitorFirmware::control(const uint8_t* setup, const uint8_t* data,
-                                                        std::size_t dataLength)
+                                                        std::size_t dataLength, FileId file)
 {
     std::lock_guard<std::mutex> guard(lock);
     ControlResult result;
@@ -195,14 +362,15 @@ MonitorFirmware::ControlResult MonitorFirmware::control(const uint8_t* setup, co
     if ((event.bmRequestType & 0x80) == 0 && data != nullptr) {
         event.report.assign(data, data + stage);
     }
-    // Like usbfs: a request to an interface claims it for the caller, which
-    // fails while the kernel driver holds it.
-    if ((event.bmRequestType & 0x1F) == 0x01 && (event.wIndex & 0xFF) == 0 && !claimed) {
-        if (driverBound()) {
-            result.submitError = EBUSY;
+    // Like usbfs: a (non-vendor) request to an interface claims it for the
+    // caller's file, which fails while the kernel driver or another file
+    // holds it.
+    if ((event.bmRequestType & 0x1F) == 0x01 && (event.bmRequestType & 0x60) != 0x40) {
+        int error = claimLocked(event.wIndex & 0xFF, file);
+        if (error != 0) {
+            result.submitError = error;
             return result;
         }
-        claimed = true;
     }
 
     bool setReport = event.bmRequestType == kSetReportType && event.bRequest == kSetReport &&
@@ -269,7 +437,7 @@ void MonitorFirmware::queueAnswer(uint8_t command, uint8_t selector)
     }
 }
 
-int MonitorFirmware::submitTransfer(uint8_t endpoint)
+int MonitorFirmware::submitTransfer(uint8_t endpoint, FileId file)
 {
     std::lock_guard<std::mutex> guard(lock);
     if (isGone) {
@@ -278,11 +446,9 @@ int MonitorFirmware::submitTransfer(uint8_t endpoint)
     if (monitor.numInterfaces == 0 || monitor.numEndpoints == 0 || endpoint != monitor.endpoint) {
         return ENOENT;
     }
-    if (!claimed) {
-        if (driverBound()) {
-            return EBUSY;
-        }
-        claimed = true;
+    int error = claimLocked(0, file);  // the endpoint belongs to interface 0
+    if (error != 0) {
+        return error;
     }
     if ((endpoint & 0x80) == 0) {
         ++endpointWriteCount;

@@ -8,6 +8,7 @@
 #ifndef PNLMON_USBEMU_MONITORFIRMWARE_H
 #define PNLMON_USBEMU_MONITORFIRMWARE_H
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -28,13 +29,45 @@ public:
     // The monitor description with its empty answers filled in with the defaults.
     const MonitorSpec& spec() const { return monitor; }
 
-    // usbfs requests. Each returns 0, or the errno the ioctl fails with.
+    // An open file of the monitor's device node (one umockdev ioctl client).
+    // Interface claims belong to a file, as with usbfs. 0 is no file.
+    using FileId = std::uint64_t;
+    static constexpr FileId kNoFile = 0;
+    // The claims of "another program" that EmulatedBus::holdInterface makes
+    // without opening the node.
+    static constexpr FileId kOtherProgram = ~FileId{0};
+
+    // usbfs requests from an open file. Each returns 0, or the errno the
+    // ioctl fails with.
     int capabilities();                                   // libusb asks this once per open
     int getDriver(unsigned interface, std::string& driver);
-    int disconnectDriver(unsigned interface);
-    int connectDriver(unsigned interface);
-    int claim(unsigned interface);
-    int release(unsigned interface);
+    // USBDEVFS_DISCONNECT unbinds whatever holds the interface; when that is
+    // another file's claim, that file is returned in unboundFile.
+    int disconnectDriver(unsigned interface, FileId& unboundFile);
+    // USBDEVFS_CONNECT; bound tells whether the kernel driver took the
+    // interface (the ioctl then returns 1, as the kernel's does).
+    int connectDriver(unsigned interface, bool& bound);
+    int claim(unsigned interface, FileId file);
+    // USBDEVFS_DISCONNECT_CLAIM: flags and driver as usbdevfs_disconnect_claim.
+    int disconnectClaim(unsigned interface, unsigned flags, const std::string& driver, FileId file,
+                        FileId& unboundFile);
+    int release(unsigned interface, FileId file);
+    // The file was closed (or its process ended): its claims are released.
+    // A kernel driver detached for it stays detached.
+    void releaseAll(FileId file);
+    // Whether the last EBUSY of a claim (explicit or on the way) came from
+    // another open file's claim; resets it.
+    bool takeBusyByFile();
+
+    // Another program claims the interface for `duration` (zero: until
+    // endHold). A bound kernel driver is detached for it and bound again when
+    // the hold ends, as a program using libusb's auto-detach would do.
+    // False (nothing changes) when an open file holds the interface or the
+    // interface does not exist.
+    bool hold(unsigned interface, std::chrono::milliseconds duration);
+    void endHold(unsigned interface);
+    // What GETDRIVER would answer: "usbhid", "usbfs" or "" (nothing holds it).
+    std::string holderName(unsigned interface);
 
     struct ControlResult {
         int submitError = 0;  // errno refusing the URB itself
@@ -43,10 +76,12 @@ public:
         bool vanish = false;  // unplug the monitor once this URB is reaped
     };
     // A control URB: the 8 setup bytes and the data stage that followed them.
-    ControlResult control(const uint8_t* setup, const uint8_t* data, std::size_t dataLength);
+    // Like usbfs, a request to an interface the file has not claimed claims
+    // it on the way (EBUSY when someone else holds it).
+    ControlResult control(const uint8_t* setup, const uint8_t* data, std::size_t dataLength, FileId file);
 
     // An interrupt/bulk URB is submitted; 0 or the errno that refuses it.
-    int submitTransfer(uint8_t endpoint);
+    int submitTransfer(uint8_t endpoint, FileId file);
 
     struct ReadResult {
         enum State { Wait, Withhold, Done } state = Wait;
@@ -76,12 +111,18 @@ private:
     void queueAnswer(uint8_t command, uint8_t selector);
     void queueReports(const std::vector<uint8_t>& bytes, std::size_t count);
     bool driverBound();
+    void expireHold();
+    FileId holderOf(unsigned interface);
+    int claimLocked(unsigned interface, FileId file);
 
     std::mutex lock;
     MonitorSpec monitor;
     Fault activeFault;
     bool driverAttached;
-    bool claimed = false;
+    std::vector<FileId> holders;   // per interface: the file that claimed it, or kNoFile
+    std::optional<std::chrono::steady_clock::time_point> holdEnds;  // of kOtherProgram's hold
+    bool rebindAfterHold = false;
+    bool busyByFile = false;
     bool isGone = false;
     int openCount = 0;
     int endpointWriteCount = 0;

@@ -34,6 +34,13 @@ public:
     // preload aborts a client whose ioctl socket goes away.
     int clients() const;
 
+    // Returns once umockdev's loop has taken in what clients did before
+    // (a closed node's end arrives there asynchronously). Not for umockdev's
+    // own thread.
+    void settle();
+    // The same, as a function that stays valid after this object is gone.
+    std::function<void()> settler() const;
+
     struct State;
 
 private:
