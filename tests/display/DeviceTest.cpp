@@ -371,6 +371,8 @@ TEST_F(DeviceTest, KernelDriverIsDetachedBeforeTheClaim)
     EXPECT_EQ(list->getNumDisplays(), 1);
     EXPECT_TRUE(Has("Claimed interface 0"));
     EXPECT_TRUE(Has("HidIo::releaseInterface - interface 0 released, result=0"));
+    EXPECT_EQ(bus().openFiles("m"), 0);
+    EXPECT_EQ(bus().interfaceHolder("m"), "usbhid");
     // Given back when the read was done, with the list still alive: the
     // kernel driver is bound again, and another program can detach and
     // claim it.
