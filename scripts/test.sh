@@ -19,11 +19,11 @@ CC=clang CXX=clang++ BUILD_DIR="$here/build-asan" "$here/scripts/build.sh" \
 (cd "$here/build-asan" && ctest -j"$jobs" --output-on-failure -LE 'long|packaging')
 
 echo "== ThreadSanitizer build of the concurrency tests"
-tsan_targets=(pnlmon_display_manager_test pnlmon_cimhost_test e2e_tests vexdisplayprov
+tsan_targets=(pnlmon_display_manager_test pnlmon_cimhost_test e2e_tests vexdisplayprov e2e_sharing_tests pnlmon-inventory pnlmon-sim-hold
   pnlmon_display_watch_test e2e_announce_tests)
 BUILD_DIR="$here/build-tsan" BUILD_TARGETS="${tsan_targets[*]}" "$here/scripts/build.sh" \
   -DSANITIZE=thread -DPNLMON_BUILD_BENCH=OFF
-(cd "$here/build-tsan" && ctest -j"$jobs" --output-on-failure -LE long -R '^(display\.manager|display\.watch|cimhost\.Host|e2e_tests|e2e_announce_tests)$')
+(cd "$here/build-tsan" && ctest -j"$jobs" --output-on-failure -LE long -R '^(display\.manager|display\.watch|cimhost\.Host|e2e_tests|e2e_announce_tests|e2e_sharing_tests)$')
 
 echo "== packages: Debian and RPM builds, lintian, rpmlint, install, purge"
 "$here/scripts/package-check.sh"

@@ -105,24 +105,31 @@ void HidIo::close(libusb_device_handle* udev)
 int HidIo::claimInterface(libusb_device_handle* udev, int intfno, bool& reattach)
 {
     reattach = false;
-    // With auto-detach, libusb attaches the kernel driver again when the
-    // interface is released (and detaches and claims in one step where the
-    // kernel can). Where libusb cannot, the driver is detached and attached
-    // again by hand.
+    // With auto-detach, libusb unbinds the kernel driver and claims in one
+    // step (so no other program's claim can be taken away in between), and
+    // attaches the driver again when the interface is released. Where libusb
+    // cannot, the driver is detached and attached again by hand.
     bool autoDetach = libusb_set_auto_detach_kernel_driver(udev, 1) == LIBUSB_SUCCESS;
     bool detached = false;
-    if (libusb_kernel_driver_active(udev, intfno) == 1) {
+    if (!autoDetach && libusb_kernel_driver_active(udev, intfno) == 1) {
         int result = libusb_detach_kernel_driver(udev, intfno);
-        if (result != 0) {
+        if (result == 0) {
+            detached = true;
+        } else if (result != LIBUSB_ERROR_NOT_FOUND) {
             Log(LEVEL_ERROR, "HidIo::claimInterface - trying detach the current driver from interface #%d, error=%d",
                 intfno, result);
             return result;
         }
-        detached = true;
+        // Not found: no kernel driver by now (another program may have
+        // claimed the interface meanwhile); the claim tells.
     }
     int result = libusb_claim_interface(udev, intfno);
     if (result == LIBUSB_ERROR_BUSY) {
         Log(LEVEL_DEBUG, "HidIo::claimInterface - interface %d is held by another program", intfno);
+    } else if (result != 0 && autoDetach && libusb_kernel_driver_active(udev, intfno) == 1) {
+        // The kernel driver is still bound: it could not be detached.
+        Log(LEVEL_ERROR, "HidIo::claimInterface - trying detach the current driver from interface #%d, error=%d",
+            intfno, result);
     } else if (result != 0) {
         Log(LEVEL_ERROR, "HidIo::claimInterface - cannot claim interface %d, error=%d\n", intfno, result);
     }
@@ -133,7 +140,7 @@ int HidIo::claimInterface(libusb_device_handle* udev, int intfno, bool& reattach
         }
         return result;
     }
-    reattach = detached && !autoDetach;
+    reattach = detached;
     return 0;
 }
 
