@@ -13,6 +13,7 @@
 #include <cstdlib>
 
 #include "CpuMeter.h"
+#include "HoldMeter.h"
 
 namespace {
 template <typename F>
@@ -42,8 +43,32 @@ PNLMON_METERED(int, libusb_get_device_descriptor, (libusb_device * dev, struct l
 PNLMON_METERED(int, libusb_get_active_config_descriptor,
                (libusb_device * dev, struct libusb_config_descriptor** config), (dev, config))
 PNLMON_METERED(void, libusb_free_config_descriptor, (struct libusb_config_descriptor * config), (config))
-PNLMON_METERED(int, libusb_open, (libusb_device * dev, libusb_device_handle** handle), (dev, handle))
-PNLMON_METERED(void, libusb_close, (libusb_device_handle * handle), (handle))
+// Open and close also time how long each monitor is held.
+extern "C" int libusb_open(libusb_device* dev, libusb_device_handle** handle)
+{
+    static auto real = Next<int (*)(libusb_device*, libusb_device_handle**)>("libusb_open");
+    int result;
+    {
+        CpuMeter::Scope scope;
+        result = real(dev, handle);
+    }
+    if (result == 0) {
+        HoldMeter::Opened(*handle);
+    }
+    return result;
+}
+extern "C" void libusb_close(libusb_device_handle* handle)
+{
+    static auto real = Next<void (*)(libusb_device_handle*)>("libusb_close");
+    {
+        CpuMeter::Scope scope;
+        real(handle);
+    }
+    HoldMeter::Closed(handle);
+}
+PNLMON_METERED(int, libusb_set_auto_detach_kernel_driver, (libusb_device_handle * handle, int enable),
+               (handle, enable))
+PNLMON_METERED(int, libusb_attach_kernel_driver, (libusb_device_handle * handle, int intf), (handle, intf))
 PNLMON_METERED(int, libusb_kernel_driver_active, (libusb_device_handle * handle, int intf), (handle, intf))
 PNLMON_METERED(int, libusb_detach_kernel_driver, (libusb_device_handle * handle, int intf), (handle, intf))
 PNLMON_METERED(int, libusb_claim_interface, (libusb_device_handle * handle, int intf), (handle, intf))

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "CpuMeter.h"
+#include "HoldMeter.h"
 #include "EmulatedBus.h"
 #include "InventoryFields.h"
 #include "MonitorSpec.h"
@@ -130,13 +131,21 @@ void BM_DriverEnumeration(benchmark::State& state)
     double cpu = 0;
     double metered = 0;
     double calls = 0;
+    double held0 = HoldMeter::HeldSeconds();
+    double holds0 = static_cast<double>(HoldMeter::Holds());
+    double wall = 0;
     for (auto _ : state) {
         DisplayInformationList list;
+        timespec w0;
+        clock_gettime(CLOCK_MONOTONIC, &w0);
         double m0 = CpuMeter::MeteredSeconds();
         double c0 = static_cast<double>(CpuMeter::MeteredCalls());
         double start = ThreadCpuSeconds();
         DISPLAY_CODE code = api.getDisplayInformationList(list);
         cpu += ThreadCpuSeconds() - start;
+        timespec w1;
+        clock_gettime(CLOCK_MONOTONIC, &w1);
+        wall += static_cast<double>(w1.tv_sec - w0.tv_sec) + static_cast<double>(w1.tv_nsec - w0.tv_nsec) * 1e-9;
         metered += CpuMeter::MeteredSeconds() - m0;
         calls += static_cast<double>(CpuMeter::MeteredCalls()) - c0;
         if (code != DSP_OK || static_cast<int>(list.size()) != monitors) {
@@ -145,6 +154,16 @@ void BM_DriverEnumeration(benchmark::State& state)
         }
     }
     SetCounters(state, monitors, cpu, metered, calls);
+    if (state.iterations() > 0) {
+        // Wall time of the enumeration per monitor, and how long each
+        // monitor was open (from libusb_open to libusb_close) per read.
+        state.counters["wall_ms_per_monitor"] = wall * 1e3 / static_cast<double>(state.iterations()) / monitors;
+        double holds = static_cast<double>(HoldMeter::Holds()) - holds0;
+        if (holds > 0) {
+            state.counters["held_ms_per_read"] = (HoldMeter::HeldSeconds() - held0) * 1e3 / holds;
+            state.counters["held_max_ms"] = HoldMeter::LongestSeconds() * 1e3;
+        }
+    }
 }
 
 // Memory the driver holds between enumerations: resident set and heap in
@@ -195,8 +214,9 @@ bool Exchange(libusb_device_handle* h, unsigned char command, unsigned char sele
     return true;
 }
 
-// keepOpen: like the driver, every monitor stays open and claimed until the
-// start of the next enumeration, instead of one at a time.
+// keepOpen: every monitor stays open and claimed until the start of the
+// next enumeration (the lifecycle the driver had before it held a monitor
+// only while reading it), instead of one at a time.
 void BareLibusb(benchmark::State& state, bool keepOpen)
 {
     const int monitors = static_cast<int>(state.range(0));
