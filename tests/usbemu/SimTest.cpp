@@ -275,7 +275,7 @@ TEST(PnlmonSim, ControlLinesHoldReleaseAndRun)
                                      "hold a 60\nrun " + kProbe + " list\n");
                             } else if (line.find("error=LIBUSB_ERROR_BUSY") != std::string::npos && step == 1) {
                                 step = 2;
-                                send("release a\nrun " + kProbe + " list\n");
+                                send("state a\nrelease a\nstate\nstate nobody\nrun " + kProbe + " list\n");
                             } else if (line.find("serial=") != std::string::npos && step == 2) {
                                 step = 3;
                                 send("unplug a\n");
@@ -290,6 +290,9 @@ TEST(PnlmonSim, ControlLinesHoldReleaseAndRun)
     EXPECT_NE(run.err.find("did not start (exit status 3)"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("cannot claim interface 0 of 001/"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("flasher (pid "), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("state a: interface 0 usbfs, open files 1"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("state a: interface 0 usbhid, open files 0"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("\"nobody\" is not plugged"), std::string::npos) << run.err;
     EXPECT_TRUE(Leftovers().empty());
 }
 

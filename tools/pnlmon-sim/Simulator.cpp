@@ -92,6 +92,26 @@ bool Simulator::hold(const std::string& name, double seconds, const std::string&
     return true;
 }
 
+bool Simulator::state(const std::string& name, std::string& error)
+{
+    usbemu::EmulatedBus& bus = usbemu::EmulatedBus::instance();
+    std::vector<std::string> names = bus.pluggedNames();
+    if (!name.empty()) {
+        if (!bus.isPlugged(name)) {
+            error = "\"" + name + "\" is not plugged";
+            return false;
+        }
+        names = {name};
+    }
+    for (const std::string& monitor : names) {
+        std::string holder = bus.interfaceHolder(monitor);
+        // Always printed: it was asked for.
+        fprintf(stderr, "pnlmon-sim: state %s: interface 0 %s, open files %d\n", monitor.c_str(),
+                holder.empty() ? "free" : holder.c_str(), bus.openFiles(monitor));
+    }
+    return true;
+}
+
 bool Simulator::run(const std::vector<std::string>& command, std::string& error)
 {
     pid_t pid = side.run(command, error);
@@ -127,6 +147,9 @@ bool Simulator::command(const std::string& line, std::string& error)
         return true;  // blank line
     }
     const std::string& verb = words[0];
+    if (verb == "state" && words.size() <= 2) {
+        return state(words.size() == 2 ? words[1] : std::string(), error);
+    }
     if (verb == "run" && words.size() >= 2) {
         return run(std::vector<std::string>(words.begin() + 1, words.end()), error);
     }
@@ -155,7 +178,7 @@ bool Simulator::command(const std::string& line, std::string& error)
         return hold(words[1], seconds, as, error);
     }
     error = "unknown command \"" + line +
-            "\" (use: plug NAME, unplug NAME, hold NAME SECONDS [AS], release NAME, run PROGRAM [ARGS...])";
+            "\" (use: plug NAME, unplug NAME, hold NAME SECONDS [AS], release NAME, run PROGRAM [ARGS...], state [NAME])";
     return false;
 }
 

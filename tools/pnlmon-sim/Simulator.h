@@ -29,8 +29,8 @@ public:
     int run(const std::string& childTmpdir);
 
     // One control line: "plug NAME", "unplug NAME", "hold NAME SECONDS
-    // [AS]", "release NAME" or "run PROGRAM [ARGS...]" (split at blanks, no
-    // quoting). False with a message for anything else.
+    // [AS]", "release NAME", "run PROGRAM [ARGS...]" (split at blanks, no
+    // quoting) or "state [NAME]". False with a message for anything else.
     bool command(const std::string& line, std::string& error);
 
 private:
@@ -39,6 +39,7 @@ private:
     bool unplug(const std::string& name, std::string& error);
     bool hold(const std::string& name, double seconds, const std::string& as, std::string& error);
     bool run(const std::vector<std::string>& command, std::string& error);
+    bool state(const std::string& name, std::string& error);
     bool apply(const TimelineEvent& event, std::string& error);
     void readControl(int fd, std::string& pending, bool& open);
     int loop();
