@@ -230,6 +230,72 @@ TEST(PnlmonSim, ControlFifoPlugsReachTheChild)
     EXPECT_FALSE(sandbox::Exists(fifo));  // created by pnlmon-sim, so removed by it
 }
 
+// A second program beside the main command, and another program holding a
+// monitor (a real process, shown in /proc) from the timeline: the monitor is
+// busy for the second program while held, and readable once the hold ended.
+TEST(PnlmonSim, TimelineHoldsAMonitorAndRunsASecondProgram)
+{
+    std::string scenario = WriteScenario("hold.json", R"({
+        "monitors": [{"name": "a", "kernelDriverBound": true,
+                      "inventory": {"serialNumber": "1111111"}}],
+        "timeline": [{"at": 0, "hold": "a", "seconds": 2, "as": "kap_download"},
+                     {"at": 0, "run": [")" + kProbe + R"(", "list"]}]})");
+    std::string main = "sleep 0.5; cat /proc/[0-9]*/comm | grep -c '^kap_download$'; sleep 2.5; exec " + kProbe +
+                       " list";
+    SimResult run = Sim({scenario, "--", "sh", "-c", main});
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    // The second program found it held; the main command, after the hold, not.
+    EXPECT_NE(run.out.find("MONITOR 04b3:4676 error=LIBUSB_ERROR_BUSY"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\n1\n"), std::string::npos) << run.out;  // one kap_download process
+    EXPECT_NE(run.out.find("MONITOR 04b3:4676 serial=1111111"), std::string::npos) << run.out;
+    EXPECT_NE(run.err.find("kap_download (pid "), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(") holds a for 2s"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("run " + kProbe), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("hold of a (pid "), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("ended with status 1"), std::string::npos) << run.err;
+    EXPECT_TRUE(Leftovers().empty());
+}
+
+TEST(PnlmonSim, ControlLinesHoldReleaseAndRun)
+{
+    std::string scenario = WriteScenario("control.json", R"({"monitors": [{"name": "a"}]})");
+    std::string fifo = Scratch() + "/control";
+    auto send = [&fifo](const std::string& commands) {
+        int fd = open(fifo.c_str(), O_WRONLY);
+        EXPECT_EQ(write(fd, commands.data(), commands.size()), static_cast<ssize_t>(commands.size()));
+        close(fd);
+    };
+    int step = 0;
+    // The main command waits until the monitor is gone.
+    SimResult run = Sim({"--control", fifo, scenario, "--", kProbe, "watch", "1", "0"},
+                        [&](const std::string& line) {
+                            if (line == "COUNT 1" && step == 0) {
+                                step = 1;
+                                send("hold a soon\nhold a 1 bad/name\nrelease nobody\nhold a 60 flasher\n"
+                                     "hold a 60\nrun " + kProbe + " list\n");
+                            } else if (line.find("error=LIBUSB_ERROR_BUSY") != std::string::npos && step == 1) {
+                                step = 2;
+                                send("state a\nrelease a\nstate\nstate nobody\nrun " + kProbe + " list\n");
+                            } else if (line.find("serial=") != std::string::npos && step == 2) {
+                                step = 3;
+                                send("unplug a\n");
+                            }
+                        });
+    EXPECT_EQ(step, 3) << run.out << run.err;
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_NE(run.err.find("\"soon\" is not a number of seconds"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("a process name has only"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("nothing holds \"nobody\""), std::string::npos) << run.err;
+    // The second hold met the first one's claim: refused, nothing held.
+    EXPECT_NE(run.err.find("did not start (exit status 3)"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("cannot claim interface 0 of 001/"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("flasher (pid "), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("state a: interface 0 usbfs, open files 1"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("state a: interface 0 usbhid, open files 0"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("\"nobody\" is not plugged"), std::string::npos) << run.err;
+    EXPECT_TRUE(Leftovers().empty());
+}
+
 TEST(PnlmonSim, SigtermStopsTheChildAndLeavesNothingBehind)
 {
     std::string pidFile = Scratch() + "/child.pid";
@@ -268,6 +334,13 @@ TEST(PnlmonSim, BadScenariosAreRefusedWithTheirPlace)
         {R"({"monitors": [{"name": "a"}, {"name": "a"}]})", "used twice"},
         {R"({"monitors": [{"name": "a"}], "timeline": [{"at": 1, "plug": "b"}]})", "no monitor is named \"b\""},
         {R"({"monitors": [{"name": "a"}], "timeline": [{"at": -1, "plug": "a"}]})", "needs \"at\""},
+        {R"({"monitors": [{"name": "a"}], "timeline": [{"at": 1, "hold": "a"}]})", "a hold needs \"seconds\""},
+        {R"({"monitors": [{"name": "a"}], "timeline": [{"at": 1, "hold": "a", "seconds": 1, "as": "a/b"}]})",
+         "timeline[0].as: a process name has only"},
+        {R"({"monitors": [{"name": "a"}], "timeline": [{"at": 1, "unplug": "a", "seconds": 1}]})",
+         "\"seconds\" belongs to a \"hold\""},
+        {R"({"monitors": [{"name": "a"}], "timeline": [{"at": 1, "run": "true"}]})", "timeline[0].run: must be a list"},
+        {R"({"monitors": [{"name": "a"}], "timeline": [{"at": 1, "run": ["x"], "plug": "a"}]})", "exactly one of"},
     };
     for (const Case& c : cases) {
         std::string path = WriteScenario("bad.json", c.json);

@@ -372,24 +372,7 @@ bool Scenario::parse(const std::string& text, const std::string& baseDir, std::s
                 Fail("timeline", "must be a list");
             }
             for (std::size_t i = 0; i < timeline.size(); ++i) {
-                const std::string where = "timeline[" + std::to_string(i) + "]";
-                const json& entry = timeline[i];
-                CheckKeys(entry, where, {"at", "plug", "unplug"});
-                if (!entry.contains("at") || !entry["at"].is_number() || !std::isfinite(entry["at"].get<double>()) ||
-                    entry["at"].get<double>() < 0 || entry["at"].get<double>() > 1e6) {
-                    Fail(where, "needs \"at\": seconds after the start (0 or more)");
-                }
-                if (entry.contains("plug") == entry.contains("unplug")) {
-                    Fail(where, "needs exactly one of \"plug\" and \"unplug\"");
-                }
-                TimelineEvent event;
-                event.at = entry["at"].get<double>();
-                event.plug = entry.contains("plug");
-                event.name = Text(entry[event.plug ? "plug" : "unplug"], where);
-                if (find(event.name) == nullptr) {
-                    Fail(where, "no monitor is named \"" + event.name + "\"");
-                }
-                events.push_back(event);
+                events.push_back(EventOf(timeline[i], "timeline[" + std::to_string(i) + "]"));
             }
             std::stable_sort(events.begin(), events.end(),
                              [](const TimelineEvent& a, const TimelineEvent& b) { return a.at < b.at; });
@@ -402,6 +385,86 @@ bool Scenario::parse(const std::string& text, const std::string& baseDir, std::s
         return false;
     }
     return true;
+}
+
+TimelineEvent Scenario::EventOf(const json& entry, const std::string& where) const
+{
+    CheckKeys(entry, where, {"at", "plug", "unplug", "hold", "seconds", "as", "run"});
+    if (!entry.contains("at") || !entry["at"].is_number() || !std::isfinite(entry["at"].get<double>()) ||
+        entry["at"].get<double>() < 0 || entry["at"].get<double>() > 1e6) {
+        Fail(where, "needs \"at\": seconds after the start (0 or more)");
+    }
+    int actions = 0;
+    for (const char* key : {"plug", "unplug", "hold", "run"}) {
+        actions += entry.contains(key) ? 1 : 0;
+    }
+    if (actions != 1) {
+        Fail(where, "needs exactly one of \"plug\", \"unplug\", \"hold\" and \"run\"");
+    }
+    TimelineEvent event;
+    event.at = entry["at"].get<double>();
+    if (entry.contains("run")) {
+        for (const char* key : {"seconds", "as"}) {
+            if (entry.contains(key)) {
+                Fail(where, std::string("\"") + key + "\" belongs to a \"hold\"");
+            }
+        }
+        event.kind = TimelineEvent::Run;
+        const json& command = entry["run"];
+        if (!command.is_array() || command.empty()) {
+            Fail(where + ".run", "must be a list: the program and its arguments");
+        }
+        for (std::size_t i = 0; i < command.size(); ++i) {
+            event.command.push_back(Text(command[i], where + ".run[" + std::to_string(i) + "]"));
+        }
+        if (event.command[0].empty()) {
+            Fail(where + ".run[0]", "names no program");
+        }
+        return event;
+    }
+    event.kind = entry.contains("plug") ? TimelineEvent::Plug
+                 : entry.contains("unplug") ? TimelineEvent::Unplug
+                                            : TimelineEvent::Hold;
+    const char* key = event.kind == TimelineEvent::Plug ? "plug" : event.kind == TimelineEvent::Unplug ? "unplug" : "hold";
+    event.name = Text(entry[key], where + "." + key);
+    if (find(event.name) == nullptr) {
+        Fail(where, "no monitor is named \"" + event.name + "\"");
+    }
+    if (event.kind != TimelineEvent::Hold) {
+        for (const char* extra : {"seconds", "as"}) {
+            if (entry.contains(extra)) {
+                Fail(where, std::string("\"") + extra + "\" belongs to a \"hold\"");
+            }
+        }
+        return event;
+    }
+    if (!entry.contains("seconds") || !entry["seconds"].is_number() ||
+        !std::isfinite(entry["seconds"].get<double>()) || entry["seconds"].get<double>() <= 0 ||
+        entry["seconds"].get<double>() > 86400) {
+        Fail(where, "a hold needs \"seconds\": more than 0, at most 86400");
+    }
+    event.seconds = entry["seconds"].get<double>();
+    if (entry.contains("as")) {
+        event.as = Text(entry["as"], where + ".as");
+        std::string problem = CheckProcessName(event.as);
+        if (!problem.empty()) {
+            Fail(where + ".as", problem);
+        }
+    }
+    return event;
+}
+
+std::string Scenario::CheckProcessName(const std::string& name)
+{
+    if (name.empty() || name.size() > 15) {
+        return "a process name has 1 to 15 characters";
+    }
+    for (char c : name) {
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-' && c != '.') {
+            return "a process name has only letters, digits, '_', '-' and '.'";
+        }
+    }
+    return std::string();
 }
 
 const ScenarioMonitor* Scenario::find(const std::string& name) const

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "EmulatedBus.h"
 
 struct ScenarioMonitor {
@@ -17,9 +19,13 @@ struct ScenarioMonitor {
 };
 
 struct TimelineEvent {
+    enum Kind { Plug, Unplug, Hold, Run };
     double at = 0;                       // seconds after the start
-    bool plug = true;                    // plug, or unplug
-    std::string name;
+    Kind kind = Plug;
+    std::string name;                    // the monitor (Plug, Unplug, Hold)
+    double seconds = 0;                  // Hold: how long
+    std::string as;                      // Hold: the holder's process name (empty: its own)
+    std::vector<std::string> command;    // Run: the program and its arguments
 };
 
 class Scenario {
@@ -34,7 +40,12 @@ public:
     const std::vector<ScenarioMonitor>& monitors() const { return monitorList; }
     const std::vector<TimelineEvent>& timeline() const { return events; }  // sorted by time
 
+    // Empty when name suits a holder's process name, else what is wrong.
+    static std::string CheckProcessName(const std::string& name);
+
 private:
+    TimelineEvent EventOf(const nlohmann::json& entry, const std::string& where) const;
+
     std::vector<ScenarioMonitor> monitorList;
     std::vector<TimelineEvent> events;
 };

@@ -16,6 +16,7 @@
 #include <exception>
 #include <sstream>
 
+#include "CommandLine.h"
 #include "EmulatedBus.h"
 
 namespace {
@@ -72,19 +73,113 @@ bool Simulator::unplug(const std::string& name, std::string& error)
     return true;
 }
 
-bool Simulator::command(const std::string& line, std::string& error)
+bool Simulator::hold(const std::string& name, double seconds, const std::string& as, std::string& error)
 {
-    std::istringstream words(line);
-    std::string verb, name, extra;
-    words >> verb >> name >> extra;
-    if (verb.empty()) {
-        return true;  // blank line
-    }
-    if ((verb != "plug" && verb != "unplug") || name.empty() || !extra.empty()) {
-        error = "unknown command \"" + line + "\" (use: plug NAME, unplug NAME)";
+    usbemu::EmulatedBus& bus = usbemu::EmulatedBus::instance();
+    int address = bus.address(name);
+    if (address < 0) {
+        error = "\"" + name + "\" is not plugged";
         return false;
     }
-    return verb == "plug" ? plug(name, error) : unplug(name, error);
+    pid_t pid = side.hold(name, address, seconds, as, error);
+    if (pid < 0) {
+        return false;
+    }
+    char text[160];
+    snprintf(text, sizeof text, "%s (pid %ld) holds %s for %gs", as.empty() ? "pnlmon-sim-hold" : as.c_str(),
+             static_cast<long>(pid), name.c_str(), seconds);
+    say(text);
+    return true;
+}
+
+bool Simulator::state(const std::string& name, std::string& error)
+{
+    usbemu::EmulatedBus& bus = usbemu::EmulatedBus::instance();
+    std::vector<std::string> names = bus.pluggedNames();
+    if (!name.empty()) {
+        if (!bus.isPlugged(name)) {
+            error = "\"" + name + "\" is not plugged";
+            return false;
+        }
+        names = {name};
+    }
+    for (const std::string& monitor : names) {
+        std::string holder = bus.interfaceHolder(monitor);
+        // Always printed: it was asked for.
+        fprintf(stderr, "pnlmon-sim: state %s: interface 0 %s, open files %d\n", monitor.c_str(),
+                holder.empty() ? "free" : holder.c_str(), bus.openFiles(monitor));
+    }
+    return true;
+}
+
+bool Simulator::run(const std::vector<std::string>& command, std::string& error)
+{
+    pid_t pid = side.run(command, error);
+    if (pid < 0) {
+        return false;
+    }
+    say("running " + command[0] + " (pid " + std::to_string(pid) + ")");
+    return true;
+}
+
+bool Simulator::apply(const TimelineEvent& event, std::string& error)
+{
+    switch (event.kind) {
+    case TimelineEvent::Plug:
+        return plug(event.name, error);
+    case TimelineEvent::Unplug:
+        return unplug(event.name, error);
+    case TimelineEvent::Hold:
+        return hold(event.name, event.seconds, event.as, error);
+    default:
+        return run(event.command, error);
+    }
+}
+
+bool Simulator::command(const std::string& line, std::string& error)
+{
+    std::istringstream stream(line);
+    std::vector<std::string> words;
+    for (std::string word; stream >> word;) {
+        words.push_back(word);
+    }
+    if (words.empty()) {
+        return true;  // blank line
+    }
+    const std::string& verb = words[0];
+    if (verb == "state" && words.size() <= 2) {
+        return state(words.size() == 2 ? words[1] : std::string(), error);
+    }
+    if (verb == "run" && words.size() >= 2) {
+        return run(std::vector<std::string>(words.begin() + 1, words.end()), error);
+    }
+    if ((verb == "plug" || verb == "unplug" || verb == "release") && words.size() == 2) {
+        if (verb == "release") {
+            if (!side.release(words[1])) {
+                error = "nothing holds \"" + words[1] + "\"";
+                return false;
+            }
+            return true;
+        }
+        return verb == "plug" ? plug(words[1], error) : unplug(words[1], error);
+    }
+    if (verb == "hold" && (words.size() == 3 || words.size() == 4)) {
+        double seconds = 0;
+        if (!CommandLine::ParseSeconds(words[2].c_str(), 86400, seconds)) {
+            error = "hold: \"" + words[2] + "\" is not a number of seconds (more than 0, at most 86400)";
+            return false;
+        }
+        std::string as = words.size() == 4 ? words[3] : std::string();
+        std::string problem = as.empty() ? std::string() : Scenario::CheckProcessName(as);
+        if (!problem.empty()) {
+            error = "hold: " + problem;
+            return false;
+        }
+        return hold(words[1], seconds, as, error);
+    }
+    error = "unknown command \"" + line +
+            "\" (use: plug NAME, unplug NAME, hold NAME SECONDS [AS], release NAME, run PROGRAM [ARGS...], state [NAME])";
+    return false;
 }
 
 bool Simulator::openControl(std::string& error)
@@ -177,7 +272,7 @@ int Simulator::loop()
         while (nextEvent < timeline.size() && timeline[nextEvent].at <= now) {
             const TimelineEvent& event = timeline[nextEvent++];
             std::string error;
-            if (!(event.plug ? plug(event.name, error) : unplug(event.name, error))) {
+            if (!apply(event, error)) {
                 fprintf(stderr, "pnlmon-sim: timeline at %gs: %s\n", event.at, error.c_str());
             }
         }
@@ -231,7 +326,12 @@ int Simulator::loop()
         for (const std::string& name : usbemu::EmulatedBus::instance().collectVanished()) {
             say(name + " vanished");
         }
+        for (const SideProcesses::Ended& ended : side.reap()) {
+            say(ended.label + " ended with status " + std::to_string(ended.status));
+        }
     }
+    // The main command has ended: so do the programs beside it.
+    side.stopAll(kStopGraceMs);
     close(signalFd);
     return status;
 }
@@ -243,6 +343,7 @@ int Simulator::run(const std::string& childTmpdir)
         fprintf(stderr, "pnlmon-sim: %s\n", error.c_str());
         return 2;
     }
+    side.setChildTmpdir(childTmpdir);
     // Fork while this process has one thread: the testbed's threads come next.
     if (!child.fork(options.command, options.stdinControl, childTmpdir, error)) {
         fprintf(stderr, "pnlmon-sim: %s\n", error.c_str());

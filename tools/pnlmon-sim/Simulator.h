@@ -9,6 +9,7 @@
 
 #include "ChildProcess.h"
 #include "Scenario.h"
+#include "SideProcesses.h"
 
 struct SimOptions {
     std::string scenarioPath;
@@ -27,14 +28,19 @@ public:
     // a signal ended it), or 2 when the simulation could not start.
     int run(const std::string& childTmpdir);
 
-    // One control line: "plug NAME" or "unplug NAME". False with a message
-    // for anything else.
+    // One control line: "plug NAME", "unplug NAME", "hold NAME SECONDS
+    // [AS]", "release NAME", "run PROGRAM [ARGS...]" (split at blanks, no
+    // quoting) or "state [NAME]". False with a message for anything else.
     bool command(const std::string& line, std::string& error);
 
 private:
     void say(const std::string& text);
     bool plug(const std::string& name, std::string& error);
     bool unplug(const std::string& name, std::string& error);
+    bool hold(const std::string& name, double seconds, const std::string& as, std::string& error);
+    bool run(const std::vector<std::string>& command, std::string& error);
+    bool state(const std::string& name, std::string& error);
+    bool apply(const TimelineEvent& event, std::string& error);
     void readControl(int fd, std::string& pending, bool& open);
     int loop();
     bool openControl(std::string& error);
@@ -42,6 +48,7 @@ private:
     const Scenario& scenario;
     SimOptions options;
     ChildProcess child;
+    SideProcesses side;
     int controlFd = -1;
     bool createdFifo = false;
 };

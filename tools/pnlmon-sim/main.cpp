@@ -60,7 +60,25 @@ int Check(const Scenario& scenario)
                monitor.fault ? (std::string(" fault=") + usbemu::FaultKindName(monitor.fault->kind)).c_str() : "");
     }
     for (const TimelineEvent& event : scenario.timeline()) {
-        printf("at %gs %s %s\n", event.at, event.plug ? "plug" : "unplug", event.name.c_str());
+        switch (event.kind) {
+        case TimelineEvent::Plug:
+        case TimelineEvent::Unplug:
+            printf("at %gs %s %s\n", event.at, event.kind == TimelineEvent::Plug ? "plug" : "unplug",
+                   event.name.c_str());
+            break;
+        case TimelineEvent::Hold:
+            printf("at %gs hold %s for %gs%s%s\n", event.at, event.name.c_str(), event.seconds,
+                   event.as.empty() ? "" : " as ", event.as.c_str());
+            break;
+        case TimelineEvent::Run: {
+            std::string command;
+            for (const std::string& word : event.command) {
+                command += (command.empty() ? "" : " ") + word;
+            }
+            printf("at %gs run %s\n", event.at, command.c_str());
+            break;
+        }
+        }
     }
     return 0;
 }
