@@ -173,6 +173,7 @@ private:
         long heapKiB = 0;  // in live allocations
         int fds = 0;
         int threads = 0;
+        std::size_t brokerObjects = 0;  // living as long as the broker
         long long logBytes = 0;  // the largest size seen that day
     };
 
@@ -340,6 +341,7 @@ Month::DayFigures Month::figures()
     f.heapKiB = ProcessStats::heapInUseBytes() / 1024;
     f.fds = ProcessStats::openDescriptors("/var/log/pnlmon/");
     f.threads = ProcessThreads();
+    f.brokerObjects = host_.longLivedObjects();
     f.logBytes = logMax_;
     return f;
 }
@@ -351,7 +353,7 @@ void Month::live()
     plug(1, false);
     const long hourEvery = std::max(1L, perDay_ / 24);
     std::fprintf(table_,
-                 "day  requests  changes  indications  restarts  flash  log-max-bytes  rss-KiB  heap-KiB  fds  threads\n");
+                 "day  requests  changes  indications  restarts  flash  log-max-bytes  rss-KiB  heap-KiB  fds  threads  broker-objects\n");
     for (day_ = 1; day_ <= days_; ++day_) {
         request_ = 0;
         // The object manager's (re)start of the day. On day 10 a monitor is
@@ -405,9 +407,9 @@ void Month::live()
         collect("at the end of the day");
         DayFigures f = figures();
         daily_.push_back(f);
-        std::fprintf(table_, "%3ld  %8ld  %7ld  %11ld  %8ld  %5ld  %13lld  %7ld  %8ld  %3d  %7d\n", day_, requests_,
+        std::fprintf(table_, "%3ld  %8ld  %7ld  %11ld  %8ld  %5ld  %13lld  %7ld  %8ld  %3d  %7d  %14zu\n", day_, requests_,
                      changes_, indications_, restarts_, flashSessions_, f.logBytes, f.rssKiB, f.heapKiB, f.fds,
-                     f.threads);
+                     f.threads, f.brokerObjects);
     }
     fflush(table_);
     process_.expect(changes_ == indications_, "indications " + std::to_string(indications_) + " for " +
