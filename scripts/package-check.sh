@@ -137,11 +137,13 @@ rm -rf "$root"
 for p in "${ours[@]}"; do dpkg-deb -x "$(deb "$p")" "$root"; done
 for conf in log.conf pnlmon.conf; do
   f=$root/etc/pnlmon/$conf
-  # Only the announcement setting is active; everything else shows its default.
-  grep -n -v -e '^#' -e '^$' -e '^AnnounceChanges=immediate$' "$f" && fail "$conf has an active line"
+  # Only the announcement setting and the terminal's log level are active;
+  # everything else shows its default.
+  grep -n -v -e '^#' -e '^$' -e '^AnnounceChanges=immediate$' -e '^Level=2$' "$f" && fail "$conf has an active line"
   [ "$(tail -c1 "$f" | od -An -c | tr -d ' ')" = '\n' ] || fail "$conf does not end in a newline"
 done
 grep -qx '#Level=4' "$root/etc/pnlmon/log.conf" || fail "log.conf does not show the default level"
+grep -qx 'Level=2' "$root/etc/pnlmon/log.conf" || fail "log.conf does not set the terminal's level"
 grep -qx 'AnnounceChanges=immediate' "$root/etc/pnlmon/pnlmon.conf" || fail "pnlmon.conf does not announce changes immediately"
 grep -qx '#FlashUtilityNames=kap_download,kap_config,7715MonUtil,vexfwupdate,qtz-app' "$root/etc/pnlmon/pnlmon.conf" ||
   fail "pnlmon.conf does not show the default flash utilities"

@@ -493,6 +493,43 @@ HostStatus CimHost::idleUnload()
     return refusal;
 }
 
+HostStatus CimHost::restartWithSubscriptions(const std::function<void()>& whileDown,
+                                             const std::vector<std::string>& filterClasses)
+{
+    if (!library_.isOpen()) {
+        return makeStatus(CMPI_RC_ERR_FAILED, "no provider library loaded");
+    }
+    const std::string path = library_.path();
+    if (!unload()) {
+        return makeStatus(CMPI_RC_ERR_FAILED, "provider threads still running; not restarted");
+    }
+    if (whileDown) {
+        whileDown();
+    }
+    std::string error;
+    if (!load(path, &error)) {
+        return makeStatus(CMPI_RC_ERR_FAILED, error);
+    }
+    HostStatus status = loadInstanceMI();
+    if (status.ok()) {
+        status = loadIndicationMI();
+    }
+    bool first = true;
+    for (const std::string& cls : filterClasses) {
+        if (!status.ok()) {
+            break;
+        }
+        status = activateFilter(cls, first);
+        first = false;
+    }
+    if (status.ok()) {
+        // Called where the MI has it (ftVersion 86 and later), as the object
+        // managers do.
+        enableIndications();
+    }
+    return status;
+}
+
 HostStatus CimHost::cleanupInstanceMI(bool terminating)
 {
     return cleanup(true, terminating);

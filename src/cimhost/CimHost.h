@@ -103,6 +103,19 @@ public:
     // stay loaded, without new factory calls, when either refuses, and go
     // when both agree. Answers the first refusal, else OK.
     HostStatus idleUnload();
+    // The restart of a CIM object manager that stores its subscriptions:
+    // the provider is unloaded (terminating cleanups, its threads waited
+    // for) and loaded again from the same file; then, as the object manager
+    // restores the subscriptions at its start, both factories are called,
+    // activateFilter runs once per stored filter class, in order (the first
+    // with firstActivation true), and enableIndications follows where the MI
+    // has it. No instance
+    // request is made. whileDown, when given, runs between the unload and the
+    // load (what happens while the object manager is down). Answers the first
+    // failing step (the host is then left as that step left it), else OK.
+    HostStatus restartWithSubscriptions(
+        const std::function<void()>& whileDown = nullptr,
+        const std::vector<std::string>& filterClasses = {"CIM_InstCreation", "CIM_InstDeletion"});
 
     // Fault injection (see HostBroker).
     void failSetProperty(unsigned nth, CMPIrc rc = CMPI_RC_ERR_FAILED) { broker_->failSetPropertyAt(nth, rc); }

@@ -105,6 +105,17 @@ bool ChangeAnnouncer::pauseForLock()
     return !stopRequested;
 }
 
+void ChangeAnnouncer::refreshSoon()
+{
+    std::lock_guard<std::mutex> guard(lock);
+    if (!pending) {
+        pending = true;
+        firstChange = std::chrono::steady_clock::now();
+        due = firstChange + kFlashRetry;
+    }
+    wake.notify_all();
+}
+
 void ChangeAnnouncer::DisplaysMayHaveChanged(bool arrived)
 {
     std::lock_guard<std::mutex> guard(lock);

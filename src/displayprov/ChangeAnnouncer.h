@@ -61,6 +61,10 @@ public:
     // else: waits a moment; false when a stop is under way.
     bool pauseForLock();
 
+    // Asks for a refresh after kFlashRetry though the bus did not change:
+    // for a baseline that could not be taken when announcing started.
+    void refreshSoon();
+
     // IDisplayChangeListener: on the driver's watching thread.
     void DisplaysMayHaveChanged(bool arrived) override;
 

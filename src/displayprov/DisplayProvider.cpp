@@ -41,7 +41,9 @@ DisplayProvider::DisplayProvider()
       displayApi(nullptr),
       listening(false),
       lastRefresh(DSP_OK),
-      announcer(nullptr)
+      announcer(nullptr),
+      enumerated(false),
+      awaitingBaseline(false)
 {
     LogQuick(LEVEL_DEBUG, "DisplayProvider constructed");
 }
@@ -118,4 +120,5 @@ void DisplayProvider::updateDisplays()
             static_cast<unsigned>(code));
         break;
     }
+    noteEnumeration(code);
 }

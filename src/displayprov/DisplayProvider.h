@@ -76,6 +76,17 @@ public:
     // answer.
     DISPLAY_CODE refreshForAnnouncement();
 
+    // The baseline (DisplayProviderBaseline.cpp): the monitors attached when
+    // watching starts are taken as they are, not announced. The driver
+    // reports every monitor of its first enumeration as arrived; a CIM
+    // object manager that restores its stored subscriptions at start would
+    // otherwise announce every monitor that stayed attached across the
+    // restart. Called when the listener is registered and when the
+    // announcer starts; enumerates once if this provider never has.
+    void takeBaseline(const char* moment);
+    // Whether the next enumeration that lists the bus is the baseline.
+    bool baselinePending() const { return awaitingBaseline; }
+
     static bool isCimV2Namespace(const char* text);
     static bool isQavDisplayClass(const char* text);
     static bool isQavDisplayIndicationClass(const char* text);
@@ -99,6 +110,8 @@ private:
     int32_t countSubscriptions(const char* operation, int32_t change);
     void reportChange(int32_t type, const DisplayInformation& info);
     void createAnnouncer();
+    // Notes the outcome of an enumeration for the baseline.
+    void noteEnumeration(DISPLAY_CODE code);
 
     bool initialised;
     int32_t activeIndSubscriptions;
@@ -110,6 +123,8 @@ private:
     bool listening;             // registered as the driver's listener
     DISPLAY_CODE lastRefresh;   // the driver's answer to the latest refresh
     ChangeAnnouncer* announcer; // owned; only with "AnnounceChanges=immediate"
+    bool enumerated;            // an enumeration has listed the bus since construction
+    bool awaitingBaseline;      // arrivals of the next such enumeration are not announced
 };
 
 #endif

@@ -25,7 +25,13 @@ void DisplayProvider::updateAnnouncements()
     }
     bool wanted = listening && indicationsEnabled;
     if (wanted && !announcer->isActive()) {
-        announcer->start(indCtx);
+        takeBaseline("the announcer's start");
+        if (announcer->start(indCtx) && awaitingBaseline) {
+            // The bus could not be listed just now: the announcer tries
+            // again, so that the baseline is taken soon after the flash
+            // utility ends rather than at the next change.
+            announcer->refreshSoon();
+        }
     } else if (!wanted && announcer->isActive()) {
         announcer->stop();
     }

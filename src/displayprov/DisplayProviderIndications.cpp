@@ -95,6 +95,7 @@ CMPIStatus DisplayProvider::activateFilter(CMPIIndicationMI*, const CMPIContext*
     if (displayApi != nullptr) {
         displayApi->setDisplayListener(this);
         listening = true;
+        takeBaseline("the first subscription");
         updateAnnouncements();
     }
     return status;
@@ -180,7 +181,7 @@ void DisplayProvider::DisplayDeleted(DisplayInformation info)
 
 void DisplayProvider::reportChange(int32_t type, const DisplayInformation& info)
 {
-    if (!indicationsEnabled) {
+    if (!indicationsEnabled || awaitingBaseline) {
         return;
     }
     std::unique_ptr<QAV_Display> display(new QAV_Display());

@@ -128,7 +128,7 @@ void FileLogHandler::Shutdown()
 void FileLogHandler::WriteLog(std::string& line)
 {
     std::lock_guard<std::mutex> guard(m_FileLock);
-    if (m_bLogFull || m_bShutdown) {
+    if (m_bShutdown || (m_bLogFull && StaysFull())) {
         return;
     }
     if (m_File == nullptr) {
@@ -149,6 +149,6 @@ void FileLogHandler::WriteLog(std::string& line)
     } else {
         fclose(m_File);
         m_File = nullptr;
-        m_bLogFull = true;
+        BecomeFull();
     }
 }

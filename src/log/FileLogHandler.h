@@ -2,6 +2,7 @@
 #define PNLMON_FILELOGHANDLER_H
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
@@ -11,6 +12,12 @@
 
 // Writes lines to a size-limited file, or to standard error when configured
 // as console. Reads "/etc/pnlmon/log.conf" once, at construction.
+//
+// A line that finds the file at MaxLength or longer closes it and makes the
+// sink Full: lines are dropped. While Full, the file's size is looked at
+// again at most once per kFullRecheck, on a line being dropped; when the
+// file is shorter than MaxLength (rotated with copytruncate, truncated or
+// removed by an administrator), the sink opens it again and writes.
 class FileLogHandler : public LogHandler {
 public:
     FileLogHandler();
@@ -29,6 +36,9 @@ public:
     bool IsConsole() const { return m_IsConsole; }
     bool IsFull();
 
+    // While Full, how often the file's size is looked at again.
+    static constexpr std::chrono::seconds kFullRecheck{1};
+
     // Closes the file for good when the library is unloaded; later lines are
     // dropped.
     void Shutdown();
@@ -44,12 +54,16 @@ private:
     void GetConfig();
     void WriteLog(std::string& line);
     void WriteConsole(std::string& line);
+    // FileLogHandlerFull.cpp: with m_FileLock held.
+    void BecomeFull();
+    bool StaysFull();
 
     std::string m_FileName;
     uint32_t m_MaxLength;
     bool m_IsConsole;
     FILE* m_File;
     bool m_bLogFull;
+    std::chrono::steady_clock::time_point m_NextSizeCheck;  // while Full
     bool m_bShutdown;
     std::atomic<int> m_MirrorLevel;
     // Guards the file state, so that threads logging their first lines at

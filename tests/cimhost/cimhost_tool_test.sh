@@ -80,6 +80,14 @@ fi
 run 0 "${P[@]}" --fail-new-thread watch --interval 0.1 --count 1 && lacks 'indication Test_Indication'
 run 0 "${P[@]}" --fail-attach --json watch --interval 0.1 --count 1 && lacks '"indication"'
 
+# A restart with the stored subscriptions after every second request.
+if run 0 "${P[@]}" --brief watch --interval 0.1 --count 5 --restart-every 2; then
+    [ "$(grep -c '^restart: status: CMPI_RC_OK$' "$work/out")" -eq 2 ] || fail "watch: 2 restarts expected"
+    has 'ei #5: 2 instances, status: CMPI_RC_OK'
+fi
+run 64 "${P[@]}" ei --restart-every 2
+run 64 "${P[@]}" watch --interval 1 --restart-every 0
+
 PNLMON_PROVIDER="$provider" run 0 --name HostTestProvider ein && has 'status: CMPI_RC_OK'
 
 run 2 --provider "$work/missing.so" ein

@@ -701,6 +701,46 @@ TEST_F(ProviderTest, ArrivalAndDepartureAreDelivered)
     EXPECT_EQ(2, broker->detached());
 }
 
+TEST_F(ProviderTest, TheBaselineWaitsForAnEnumerationThatListsTheBus)
+{
+    LogTail log;
+    load();
+    // The first subscription finds the bus unlistable: no baseline yet.
+    driver().listResult = DSP_ENUM_FAILED;
+    subscribe();
+    EXPECT_EQ(1, driver().enumerations);
+    EXPECT_TRUE(log.has("DisplayProvider - baseline not taken at the first subscription: the USB device list "
+                        "could not be obtained (dspcode=0x4) - the monitors found by the first enumeration that "
+                        "lists the bus are taken as they are, without indications"));
+    // The driver's first listing reports both monitors as arrived: the
+    // baseline, not announced.
+    driver().listResult = DSP_OK;
+    driver().records = {MakeRecord("7427", "A10", "1"), MakeRecord("7427", "A10", "2")};
+    driver().created = driver().records;
+    EXPECT_EQ(CMPI_RC_OK, names().rc);
+    EXPECT_EQ(0, broker->threadsStarted());
+    EXPECT_TRUE(log.has("DisplayProvider - baseline taken: 2 monitor(s) attached, not announced"));
+    // From then on each change is announced.
+    driver().created = {MakeRecord("7427", "A10", "3")};
+    EXPECT_EQ(CMPI_RC_OK, names().rc);
+    EXPECT_TRUE(broker->waitThreadsEnded(1));
+    EXPECT_EQ(1u, broker->delivered().size());
+}
+
+TEST_F(ProviderTest, ARequestBeforeTheFirstSubscriptionIsTheBaseline)
+{
+    load();
+    driver().records = {MakeRecord("7427", "A10", "1")};
+    driver().created = driver().records;
+    EXPECT_EQ(CMPI_RC_OK, names().rc);
+    subscribe();
+    EXPECT_EQ(1, driver().enumerations) << "no second enumeration for the baseline";
+    driver().created = {MakeRecord("7427", "A10", "2")};
+    EXPECT_EQ(CMPI_RC_OK, names().rc);
+    EXPECT_TRUE(broker->waitThreadsEnded(1));
+    EXPECT_EQ(1u, broker->delivered().size());
+}
+
 TEST_F(ProviderTest, ModelPathEscapesQuoteAndBackslash)
 {
     load();

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <map>
 #include <random>
 #include <set>
@@ -312,4 +313,155 @@ TEST_F(AnnounceTest, RandomPlugsPullsAndRequestsAlternatePerMonitor)
     RecordProperty("changes", changes);
     RecordProperty("requests", requests.load());
     RecordProperty("indications", static_cast<int>(all.size()));
+}
+
+// ---------------------------------------------------------------------------
+// The baseline: a CIM object manager restarted with its stored
+// subscriptions (factories, activateFilter twice, enableIndications, no
+// request) announces only the changes after the restart.
+// ---------------------------------------------------------------------------
+
+namespace {
+
+void Flasher(pid_t& pid)
+{
+    pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        execl("/bin/sleep", "kap_config", "60", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    std::this_thread::sleep_for(100ms);
+}
+
+void EndFlasher(pid_t pid)
+{
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+}
+
+std::string LogText()
+{
+    std::string text;
+    sandbox::ReadFile("/var/log/pnlmon/pnlmon.log", text);
+    return text;
+}
+
+}  // namespace
+
+TEST_F(AnnounceTest, RestartWithStoredSubscriptionsAnnouncesOnlyTheNextPlug)
+{
+    EmulatedBus::instance().plug(Monitor("a", "7000001"));
+    EmulatedBus::instance().plug(Monitor("b", "7000002", 0x4678));
+    // The first start of the object manager and two restarts, one of them
+    // with a monitor pulled while it was down.
+    for (int start = 0; start < 3; ++start) {
+        auto status = host.restartWithSubscriptions(
+            start == 2 ? [] { EmulatedBus::instance().unplug("b"); } : std::function<void()>());
+        ASSERT_TRUE(status.ok()) << status.message;
+        EXPECT_EQ(1u, host.broker().threads().running()) << "start " << start;  // the announcer
+        EXPECT_TRUE(settled().empty()) << "start " << start;
+    }
+    EmulatedBus::instance().plug(Monitor("c", "7000003", 0x4677));
+    ASSERT_TRUE(host.waitForIndications(1, 10s));
+    EXPECT_EQ(std::vector<std::string>{"+" + Id("7000003")}, settled());
+    auto names = host.enumerateInstanceNames(kNs, kClass);
+    ASSERT_TRUE(names.ok());
+    EXPECT_EQ(2u, names.paths.size());  // a and c; b left unannounced
+    EXPECT_TRUE(settled().empty());
+    EXPECT_NE(std::string::npos, LogText().find("baseline taken: 2 monitor(s) attached, not announced"));
+}
+
+TEST_F(AnnounceTest, OnRequestTheFirstRequestAfterARestartAnnouncesNothing)
+{
+    ASSERT_TRUE(host.unload());
+    configure("");
+    EmulatedBus::instance().plug(Monitor("a", "7100001"));
+    EmulatedBus::instance().plug(Monitor("b", "7100002", 0x4678));
+    ASSERT_TRUE(host.restartWithSubscriptions().ok());
+    ASSERT_TRUE(host.enumerateInstances(kNs, kClass).ok());
+    EXPECT_TRUE(settled().empty());
+
+    // Pulled while down, another plugged while down: neither is announced
+    // at the next start's first request.
+    ASSERT_TRUE(host.restartWithSubscriptions([] {
+                        EmulatedBus::instance().unplug("a");
+                        EmulatedBus::instance().plug(Monitor("c", "7100003", 0x4677));
+                    }).ok());
+    auto first = host.enumerateInstanceNames(kNs, kClass);
+    ASSERT_TRUE(first.ok());
+    EXPECT_EQ(2u, first.paths.size());
+    EXPECT_TRUE(settled().empty());
+
+    // Real changes after the restart: one indication each.
+    EmulatedBus::instance().unplug("b");
+    EmulatedBus::instance().plug(Monitor("a", "7100001"));
+    ASSERT_TRUE(host.enumerateInstanceNames(kNs, kClass).ok());
+    ASSERT_TRUE(host.waitForIndications(2, 10s));
+    auto changes = settled();
+    std::sort(changes.begin(), changes.end());
+    EXPECT_EQ((std::vector<std::string>{"+" + Id("7100001"), "-" + Id("7100002")}), changes);
+}
+
+TEST_F(AnnounceTest, AFlashUtilityAtTheRestartDefersTheBaseline)
+{
+    EmulatedBus::instance().plug(Monitor("a", "7200001"));
+    ASSERT_TRUE(host.restartWithSubscriptions().ok());
+    pid_t flasher = 0;
+    // The object manager comes back while the utility runs: the bus cannot
+    // be listed, so the first enumeration after it is the baseline.
+    auto status = host.restartWithSubscriptions([&flasher] { Flasher(flasher); });
+    ASSERT_TRUE(status.ok()) << status.message;
+    std::this_thread::sleep_for(1500ms);  // a retry while the utility runs
+    EndFlasher(flasher);
+    EXPECT_TRUE(settled().empty());
+    std::this_thread::sleep_for(1s);  // the announcer's retry after the utility
+    EXPECT_TRUE(settled().empty());
+    std::string log = LogText();
+    size_t deferred = log.find("baseline not taken at the first subscription: a flash utility runs");
+    ASSERT_NE(std::string::npos, deferred);
+    EXPECT_NE(std::string::npos, log.find("baseline taken: 1 monitor(s) attached", deferred));
+
+    EmulatedBus::instance().plug(Monitor("b", "7200002", 0x4678));
+    ASSERT_TRUE(host.waitForIndications(1, 10s));
+    EXPECT_EQ(std::vector<std::string>{"+" + Id("7200002")}, settled());
+
+    // The same with announcements at requests: the first request after the
+    // utility ended announces nothing.
+    ASSERT_TRUE(host.unload());
+    configure("");
+    ASSERT_TRUE(host.restartWithSubscriptions([&flasher] { Flasher(flasher); }).ok());
+    auto during = host.enumerateInstanceNames(kNs, kClass);
+    EXPECT_TRUE(during.ok());
+    EXPECT_TRUE(during.paths.empty());
+    EndFlasher(flasher);
+    auto after = host.enumerateInstanceNames(kNs, kClass);
+    ASSERT_TRUE(after.ok());
+    EXPECT_EQ(2u, after.paths.size());
+    EXPECT_TRUE(settled().empty());
+}
+
+TEST_F(AnnounceTest, IdleUnloadWithSubscriptionsActiveKeepsTheBaseline)
+{
+    for (const char* conf : {"AnnounceChanges=immediate\n", ""}) {
+        ASSERT_TRUE(host.unload());
+        configure(conf);
+        EmulatedBus::instance().unplugAll();
+        EmulatedBus::instance().plug(Monitor("a", "7300001"));
+        ASSERT_TRUE(host.restartWithSubscriptions().ok());
+        // The object manager tries to unload the idle provider: refused while
+        // subscriptions are active, and nothing is announced for it.
+        EXPECT_EQ(CMPI_RC_DO_NOT_UNLOAD, host.idleUnload().rc) << conf;
+        EXPECT_TRUE(host.indicationMILoaded());
+        ASSERT_TRUE(host.enumerateInstanceNames(kNs, kClass).ok());
+        EXPECT_TRUE(settled().empty()) << conf;
+        EmulatedBus::instance().plug(Monitor("b", "7300002", 0x4678));
+        ASSERT_TRUE(host.enumerateInstanceNames(kNs, kClass).ok());
+        ASSERT_TRUE(host.waitForIndications(1, 10s));
+        EXPECT_EQ(std::vector<std::string>{"+" + Id("7300002")}, settled()) << conf;
+        // Reloaded by a restart: still no creation for the two that stayed.
+        ASSERT_TRUE(host.restartWithSubscriptions().ok());
+        ASSERT_TRUE(host.enumerateInstanceNames(kNs, kClass).ok());
+        EXPECT_TRUE(settled().empty()) << conf;
+    }
 }

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <clocale>
 #include <cstdio>
 #include <regex>
@@ -11,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "FileLogHandler.h"
 #include "Logger.h"
 #include "Sandbox.h"
 #include "log.h"
@@ -215,7 +217,7 @@ TEST_F(Logging, WideMessagesAreConvertedOrDropped)
     EXPECT_EQ(Message(lines[0]), "wide text 3");
 }
 
-TEST_F(Logging, StopsForGoodOnceTheFileReachesItsLimit)
+TEST_F(Logging, StaysFullWhileTheFileIsAtItsLimit)
 {
     sandbox::WriteFile(kConf, "MaxLength=4096\n");
     auto child = sandbox::RunInChild([] {
@@ -223,14 +225,74 @@ TEST_F(Logging, StopsForGoodOnceTheFileReachesItsLimit)
         for (int i = 0; i < 5; ++i) {
             Log(LEVEL_INFO, "%s", chunk.c_str());
         }
-        // The file now holds more than 4096 bytes: the next line finds it full.
+        // The file now holds more than 4096 bytes: the next line finds it full,
+        // and so does one after a look at its size.
         Log(LEVEL_INFO, "dropped");
-        unlink(kLog);
+        std::this_thread::sleep_for(FileLogHandler::kFullRecheck + std::chrono::milliseconds(200));
         Log(LEVEL_INFO, "dropped as well");
         return Logger::GetInstance().GetFileHandler().IsFull() ? 0 : 1;
     });
     EXPECT_EQ(child.exitCode, 0);
-    EXPECT_FALSE(sandbox::Exists(kLog));
+    for (const auto& line : Lines(LogFile())) {
+        EXPECT_EQ(Message(line), std::string(1000, 'a'));
+    }
+}
+
+// Logs numbered lines until one is written again (bounded); answers its
+// number, or -1.
+static int LogUntilOpen(const char* text)
+{
+    for (int i = 0; i < 200; ++i) {
+        Log(LEVEL_INFO, "%s %d", text, i);
+        if (!Logger::GetInstance().GetFileHandler().IsFull()) {
+            return i;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return -1;
+}
+
+TEST_F(Logging, FullEndsOnceTheFileIsTruncatedOrRemoved)
+{
+    sandbox::WriteFile(kConf, "MaxLength=4096\n");
+    auto child = sandbox::RunInChild([] {
+        std::string chunk(1000, 'a');
+        for (int i = 0; i < 5; ++i) {
+            Log(LEVEL_INFO, "%s", chunk.c_str());
+        }
+        Log(LEVEL_INFO, "dropped");
+        if (!Logger::GetInstance().GetFileHandler().IsFull()) {
+            return 1;
+        }
+        // As logrotate's copytruncate leaves it.
+        if (truncate(kLog, 0) != 0) {
+            return 2;
+        }
+        int written = LogUntilOpen("after truncation");
+        if (written < 0) {
+            return 3;
+        }
+        Log(LEVEL_INFO, "next");
+        std::string text;
+        sandbox::ReadFile(kLog, text);
+        auto lines = Lines(text);
+        if (lines.size() != 2 || Message(lines[0]) != "after truncation " + std::to_string(written) ||
+            Message(lines[1]) != "next") {
+            return 4;
+        }
+        // Full again, then removed (rotated by renaming): a new file.
+        for (int i = 0; i < 5; ++i) {
+            Log(LEVEL_INFO, "%s", chunk.c_str());
+        }
+        if (!Logger::GetInstance().GetFileHandler().IsFull() || unlink(kLog) != 0) {
+            return 5;
+        }
+        return LogUntilOpen("after removal") >= 0 ? 0 : 6;
+    });
+    EXPECT_EQ(child.exitCode, 0);
+    auto lines = Lines(LogFile());
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(Message(lines[0]).rfind("after removal ", 0), 0u);
 }
 
 TEST_F(Logging, ALineJustBelowTheLimitIsWrittenWhole)

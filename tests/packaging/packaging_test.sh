@@ -143,18 +143,20 @@ contents)
   done
   [ $missing -eq 0 ] || fail "the packages lack files (list above)"
 
-  # The shipped configuration files change nothing but the announcements:
-  # every line is either empty or starts with "#" (a key that matches
-  # nothing), except pnlmon.conf's "AnnounceChanges=immediate", and the last
-  # line ends in a newline (the reader drops a line's last character).
+  # The shipped configuration files change nothing but the announcements
+  # and the log level: every line is either empty or starts with "#" (a key
+  # that matches nothing), except pnlmon.conf's "AnnounceChanges=immediate"
+  # and log.conf's "Level=2", and the last line ends in a newline (the
+  # reader drops a line's last character).
   for conf in log.conf pnlmon.conf; do
     f=$root/etc/pnlmon/$conf
-    if grep -n -v -e '^#' -e '^$' -e '^AnnounceChanges=immediate$' "$f"; then fail "$conf has an active line"; fi
+    if grep -n -v -e '^#' -e '^$' -e '^AnnounceChanges=immediate$' -e '^Level=2$' "$f"; then fail "$conf has an active line"; fi
     [ "$(tail -c1 "$f" | od -An -c | tr -d ' ')" = '\n' ] || fail "$conf does not end in a newline"
     grep -q "^#$(case $conf in log.conf) echo Level=4;; *) echo FlashUtilityNames=kap_download,kap_config,7715MonUtil,vexfwupdate,qtz-app;; esac)\$" "$f" ||
       fail "$conf does not show the default value"
   done
   grep -qx 'AnnounceChanges=immediate' "$root/etc/pnlmon/pnlmon.conf" || fail "pnlmon.conf does not announce immediately"
+  grep -qx 'Level=2' "$root/etc/pnlmon/log.conf" || fail "log.conf does not set the terminal's level"
 
   # Conffiles and maintainer scripts.
   ctl=$work/control

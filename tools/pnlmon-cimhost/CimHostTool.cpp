@@ -47,7 +47,7 @@ CommandLine CimHostTool::MakeCommandLine()
     return CommandLine(
         "pnlmon-cimhost",
         "[OPTION...] ein\n[OPTION...] ei\n[OPTION...] gi DEVICEID\n"
-        "[OPTION...] watch --interval=S [--count=N] [--list-first]",
+        "[OPTION...] watch --interval=S [--count=N] [--list-first] [--restart-every=N]",
         "Runs CIM requests against a CMPI provider inside an embedded CIM host and\n"
         "prints the results.\n"
         "\n"
@@ -74,6 +74,9 @@ CommandLine CimHostTool::MakeCommandLine()
             {"list-first", 0, CommandLine::kNone, nullptr,
              "watch: list the instances before subscribing, so that\nonly later arrivals and departures are indicated",
              kOptListFirst},
+            {"restart-every", 0, CommandLine::kRequired, "N",
+             "watch: after every N requests, restart as a CIM\nobject manager with stored subscriptions does\n(unload, load, activateFilter, enableIndications)",
+             kOptRestartEvery},
             {"fail-set-property", 0, CommandLine::kRequired, "N", "the broker refuses the N-th setProperty",
              kOptFailSetProperty},
             {"fail-deliver", 0, CommandLine::kNone, nullptr, "the broker refuses deliverIndication", kOptFailDeliver},
@@ -161,6 +164,9 @@ int CimHostTool::parseArguments(const std::vector<std::string>& args)
     if (listFirst_ && command_ != "watch") {
         return usage("--list-first belongs to watch");
     }
+    if (restartEvery_ > 0 && command_ != "watch") {
+        return usage("--restart-every belongs to watch");
+    }
     if (command_ == "watch" && interval_ <= 0) {
         return usage("watch needs --interval S");
     }
@@ -199,6 +205,12 @@ bool CimHostTool::option(int id, const char* value, std::string& error)
     case kOptInterval:
         if (!CommandLine::ParseSeconds(value, 86400.0, interval_) || interval_ <= 0) {
             error = "--interval needs a positive number of seconds";
+            return false;
+        }
+        return true;
+    case kOptRestartEvery:
+        if (!CommandLine::ParseLong(value, 1, 1000000000L, restartEvery_)) {
+            error = "--restart-every needs a positive number";
             return false;
         }
         return true;
@@ -362,6 +374,15 @@ int CimHostTool::commandWatch()
         host_->indications().take(); // printed already
         if (count_ != 0 && n == count_) {
             break;
+        }
+        if (restartEvery_ > 0 && n % restartEvery_ == 0) {
+            // The subscriptions survive; only changes from here on are
+            // indicated.
+            HostStatus restarted = host_->restartWithSubscriptions(nullptr, {kCreation, kDeletion});
+            report("restart", restarted);
+            if (!restarted.ok()) {
+                break;
+            }
         }
         const auto until = std::chrono::steady_clock::now() + interval;
         while (!stopRequested && std::chrono::steady_clock::now() < until) {

@@ -37,7 +37,8 @@ public:
 private:
     enum OptionId {
         kOptProvider = 0x100, kOptName, kOptNamespace, kOptJson, kOptBrief, kOptListFirst, kOptFailSetProperty,
-        kOptFailDeliver, kOptFailAttach, kOptFailNewThread, kOptInterval, kOptCount
+        kOptFailDeliver, kOptFailAttach, kOptFailNewThread, kOptInterval, kOptCount,
+        kOptRestartEvery
     };
     static CommandLine MakeCommandLine();
     bool option(int id, const char* value, std::string& error);
@@ -64,6 +65,7 @@ private:
     std::string deviceId_;
     double interval_ = 0;
     long count_ = 0; // 0 = until a signal
+    long restartEvery_ = 0; // watch: 0 = never
     unsigned failSetProperty_ = 0;
     bool failDeliver_ = false;
     bool failAttach_ = false;
