@@ -145,6 +145,12 @@ bool HidIo::interruptRead(libusb_device_handle* udev, char ep, unsigned char* bu
         Log(LEVEL_ERROR, "HidIo::interruptRead - failed, 0x%08x", static_cast<unsigned>(result));
         return false;
     }
+    // A report is only usable whole: the rest of the buffer would be read as
+    // zeros (a monitor with no hours, resolution index 0, ...).
+    if (transferred < bufLen) {
+        Log(LEVEL_ERROR, "HidIo::interruptRead - short read, %d of %d bytes", transferred, bufLen);
+        return false;
+    }
     return true;
 }
 

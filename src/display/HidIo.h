@@ -44,8 +44,8 @@ public:
     // HID SET_REPORT (output report, id 0) on the default control endpoint.
     static bool setReport(libusb_device_handle* udev, int intfno, unsigned char* rebuf,
                           unsigned short repbufLen, unsigned int timeout);
-    // One interrupt transfer from endpoint ep; the transferred length is not
-    // reported, so callers zero their buffer first.
+    // One interrupt transfer from endpoint ep. Fails (logged) on a libusb
+    // error and on a short read: fewer than bufLen bytes arrived.
     static bool interruptRead(libusb_device_handle* udev, char ep, unsigned char* buf, int bufLen,
                               unsigned int timeout);
 
