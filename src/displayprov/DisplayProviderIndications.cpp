@@ -50,6 +50,13 @@ int32_t DisplayProvider::countSubscriptions(const char* operation, int32_t chang
     Log(LEVEL_DEBUG, "DisplayProvider::%s - previous activeIndSubscriptions=%i", operation,
         activeIndSubscriptions);
     activeIndSubscriptions += change;
+    if (activeIndSubscriptions < 0) {
+        // More ends than starts (a terminating cleanup with no subscription
+        // left, a repeated deactivation): nothing is active, and the filters
+        // activated later must count from zero.
+        Log(LEVEL_DEBUG, "DisplayProvider::%s - no active subscription to end", operation);
+        activeIndSubscriptions = 0;
+    }
     Log(LEVEL_DEBUG, "DisplayProvider::%s - current activeIndSubscriptions=%i", operation,
         activeIndSubscriptions);
     return activeIndSubscriptions;

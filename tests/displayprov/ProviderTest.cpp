@@ -633,6 +633,32 @@ TEST_F(ProviderTest, FilterCountDecidesListenerRegistration)
     EXPECT_TRUE(log.has("DisplayProvider::DisplayCreated(7427,A10,1)"));
 }
 
+// A terminating indication cleanup with no subscription left must not
+// leave the count below zero: the filters activated afterwards would then be
+// miscounted, and ending one of two would drop the listener.
+TEST_F(ProviderTest, IndicationCleanupWithoutSubscriptionsKeepsTheCountAtZero)
+{
+    LogTail log;
+    load();
+    EXPECT_EQ(CMPI_RC_OK, ind->ft->cleanup(ind, broker->context(), 1).rc);
+    ind = nullptr;
+    EXPECT_TRUE(log.has("DisplayProvider::indicationCleanup - current activeIndSubscriptions=0"));
+    CMPIStatus rc = {CMPI_RC_ERR_FAILED, nullptr};
+    ind = DisplayProvider_Create_IndicationMI(broker->broker(), broker->context(), &rc);
+    ASSERT_EQ(CMPI_RC_OK, rc.rc);
+    EXPECT_EQ(CMPI_RC_OK, activate("CIM_InstCreation"));
+    EXPECT_EQ(CMPI_RC_OK, activate("CIM_InstDeletion", false));
+    EXPECT_EQ(1, driver().setListenerCalls);
+    EXPECT_EQ(CMPI_RC_OK, deactivate("CIM_InstDeletion", false));
+    EXPECT_NE(nullptr, driver().listener) << "one subscription is still active";
+    EXPECT_EQ(CMPI_RC_OK, deactivate("CIM_InstCreation"));
+    EXPECT_EQ(nullptr, driver().listener);
+    // More deactivations than activations leave it at zero too.
+    EXPECT_EQ(CMPI_RC_OK, deactivate("CIM_InstCreation"));
+    EXPECT_TRUE(log.has("DisplayProvider::deActivateFilter - current activeIndSubscriptions=0"));
+    EXPECT_FALSE(log.has("DisplayProvider::deActivateFilter - current activeIndSubscriptions=-1"));
+}
+
 TEST_F(ProviderTest, IndicationCleanupWithTwoFiltersKeepsTheListener)
 {
     LogTail log;
