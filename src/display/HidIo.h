@@ -7,6 +7,7 @@
 #include <libusb.h>
 
 #include <cstdint>
+#include <string>
 
 class HidIo {
 public:
@@ -31,6 +32,10 @@ public:
     // Where the device sits: its bus number and its address on that bus.
     static uint8_t getBusNumber(libusb_device* dev);
     static uint8_t getDeviceAddress(libusb_device* dev);
+    // Its place: the bus number and the port path from the root hub, as in
+    // the kernel's device names ("1-2.3"); "<bus>-@<address>" where libusb
+    // cannot tell the ports.
+    static std::string getPortPath(libusb_device* dev);
 
     // Open and close a device: libusb results, unchanged.
     static int open(libusb_device* dev, libusb_device_handle** udev);

@@ -6,6 +6,8 @@
 
 #include <libusb.h>
 
+#include <map>
+#include <string>
 #include <vector>
 
 #include "QavHidDisplay.h"
@@ -43,6 +45,7 @@ public:
 private:
     void addQavHidDisplay(libusb_device* dev);
     void indicateDeviceChanges();
+    void assignKeySuffixes();
 
     libusb_device** devs;
     qavhiddisplay_list_t displays;
@@ -53,6 +56,15 @@ private:
     // monitor list says nothing about what is attached, so the next clear()
     // keeps the snapshots of the last enumeration that did list it.
     bool listFailed;
+    // The monitors of the latest enumeration that listed the bus, by place:
+    // the identity each reported and the key suffix it got. A monitor still
+    // at the same place with the same identity keeps its suffix (or its
+    // lack of one), so its identifier stays the same while it is attached.
+    struct PlacedKey {
+        std::string identity;
+        std::string suffix;
+    };
+    std::map<std::string, PlacedKey> placedKeys;
 };
 
 #endif
