@@ -27,10 +27,6 @@ public:
     static void MakeJsonSafe(nlohmann::json& document);
     // The suffix of the sibling keys.
     static const char* const kBytesSuffix;
-
-private:
-    // Length of the valid UTF-8 sequence starting at text[i], or 0.
-    static size_t SequenceLength(const std::string& text, size_t i);
 };
 
 #endif

@@ -1,6 +1,7 @@
 #include "Config.h"
 
 #include <cstdint>
+#include <mutex>
 
 #include "KeyValueFile.h"
 #include "log.h"
@@ -10,8 +11,18 @@ const char* const DEF_FLASH_UTILITY_NAMES = "kap_download,kap_config,7715MonUtil
 const char* const PNLMON_CONFIG_FILE = "/etc/pnlmon/pnlmon.conf";
 
 Config* Config::s_config = nullptr;
+unsigned int Config::s_users = 0;
 
-Config* Config::getInstance()
+namespace {
+// Guards s_config and s_users. Taken before the logging lock, never after.
+std::mutex& ConfigLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+}  // namespace
+
+Config* Config::createLocked()
 {
     if (s_config != nullptr) {
         return s_config;
@@ -21,12 +32,42 @@ Config* Config::getInstance()
     return s_config;
 }
 
-void Config::destroyInstance()
+void Config::destroyLocked()
 {
     LogQuick(LEVEL_DEBUG, "Config::destroyInstance");
     if (s_config != nullptr) {
         delete s_config;
         s_config = nullptr;
+    }
+}
+
+Config* Config::getInstance()
+{
+    std::lock_guard<std::mutex> guard(ConfigLock());
+    return createLocked();
+}
+
+void Config::destroyInstance()
+{
+    std::lock_guard<std::mutex> guard(ConfigLock());
+    destroyLocked();
+}
+
+void Config::addUser()
+{
+    std::lock_guard<std::mutex> guard(ConfigLock());
+    ++s_users;
+    createLocked();
+}
+
+void Config::removeUser()
+{
+    std::lock_guard<std::mutex> guard(ConfigLock());
+    if (s_users > 0) {
+        --s_users;
+    }
+    if (s_users == 0) {
+        destroyLocked();
     }
 }
 

@@ -1,7 +1,9 @@
 // The driver's process-wide configuration: the lock-file path and the names
 // of the monitor firmware-flash utilities, from built-in defaults overridden
-// by "/etc/pnlmon/pnlmon.conf". Created on first use, destroyed explicitly;
-// creation and destruction are not synchronised (callers serialise them).
+// by "/etc/pnlmon/pnlmon.conf". Created on first use. Every DisplayApi holds
+// it (addUser/removeUser): it lives while any DisplayApi lives, and the last
+// one to go destroys it, so one DisplayApi cannot pull it from under
+// another's enumeration. Creation and destruction are serialised by a lock.
 #ifndef PNLMON_CONFIG_H
 #define PNLMON_CONFIG_H
 
@@ -15,6 +17,10 @@ class Config {
 public:
     static Config* getInstance();
     static void destroyInstance();
+    // A DisplayApi starts using the instance (creating it if needed) / stops
+    // using it; the last user's removeUser destroys it.
+    static void addUser();
+    static void removeUser();
 
     void getMusLockFile(std::string& lockFile) const { lockFile = MusLockFile; }
     void getFlashUtilityNames(std::string& utilNames) const { utilNames = FlashUtilityNames; }
@@ -36,7 +42,11 @@ private:
     std::string FlashUtilityNames;
     bool AnnounceImmediately;
 
+    static Config* createLocked();
+    static void destroyLocked();
+
     static Config* s_config;
+    static unsigned int s_users;
 };
 
 #endif

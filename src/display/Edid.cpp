@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "TextEscape.h"
 #include "log.h"
 
 namespace {
@@ -449,13 +450,13 @@ void Edid::decodeDisplayDescriptor(const unsigned char* d)
     unsigned char kind = d[3];
     switch (kind) {
     case 0xFF:
-        Log(LEVEL_DEBUG, " Display product serial number %s", DescriptorText(d).c_str());
+        Log(LEVEL_DEBUG, " Display product serial number %s", TextEscape::ForLog(DescriptorText(d)).c_str());
         return;
     case 0xFE:
-        Log(LEVEL_DEBUG, " Alphanumeric data string %s", DescriptorText(d).c_str());
+        Log(LEVEL_DEBUG, " Alphanumeric data string %s", TextEscape::ForLog(DescriptorText(d)).c_str());
         return;
     case 0xFC:
-        Log(LEVEL_DEBUG, " Display product name %s", DescriptorText(d).c_str());
+        Log(LEVEL_DEBUG, " Display product name %s", TextEscape::ForLog(DescriptorText(d)).c_str());
         return;
     case 0xFD:
         // The raw limits; offsets the flags in byte 4 may announce are not added.

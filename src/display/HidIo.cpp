@@ -92,6 +92,20 @@ uint8_t HidIo::getDeviceAddress(libusb_device* dev)
     return libusb_get_device_address(dev);
 }
 
+std::string HidIo::getPortPath(libusb_device* dev)
+{
+    uint8_t ports[8];  // USB 3 allows at most 7 tiers of ports
+    int count = libusb_get_port_numbers(dev, ports, sizeof(ports));
+    std::string path = std::to_string(libusb_get_bus_number(dev));
+    if (count <= 0) {
+        return path + "-@" + std::to_string(libusb_get_device_address(dev));
+    }
+    for (int i = 0; i < count; ++i) {
+        path += (i == 0 ? "-" : ".") + std::to_string(ports[i]);
+    }
+    return path;
+}
+
 int HidIo::open(libusb_device* dev, libusb_device_handle** udev)
 {
     return libusb_open(dev, udev);
@@ -173,6 +187,12 @@ bool HidIo::interruptRead(libusb_device_handle* udev, char ep, unsigned char* bu
     int result = libusb_interrupt_transfer(udev, static_cast<unsigned char>(ep), buf, bufLen, &transferred, timeout);
     if (result < 0) {
         Log(LEVEL_ERROR, "HidIo::interruptRead - failed, 0x%08x", static_cast<unsigned>(result));
+        return false;
+    }
+    // A report is only usable whole: the rest of the buffer would be read as
+    // zeros (a monitor with no hours, resolution index 0, ...).
+    if (transferred < bufLen) {
+        Log(LEVEL_ERROR, "HidIo::interruptRead - short read, %d of %d bytes", transferred, bufLen);
         return false;
     }
     return true;

@@ -7,6 +7,7 @@
 #include <libusb.h>
 
 #include <cstdint>
+#include <string>
 
 class HidIo {
 public:
@@ -31,6 +32,10 @@ public:
     // Where the device sits: its bus number and its address on that bus.
     static uint8_t getBusNumber(libusb_device* dev);
     static uint8_t getDeviceAddress(libusb_device* dev);
+    // Its place: the bus number and the port path from the root hub, as in
+    // the kernel's device names ("1-2.3"); "<bus>-@<address>" where libusb
+    // cannot tell the ports.
+    static std::string getPortPath(libusb_device* dev);
 
     // Open and close a device: libusb results, unchanged.
     static int open(libusb_device* dev, libusb_device_handle** udev);
@@ -51,8 +56,8 @@ public:
     // HID SET_REPORT (output report, id 0) on the default control endpoint.
     static bool setReport(libusb_device_handle* udev, int intfno, unsigned char* rebuf,
                           unsigned short repbufLen, unsigned int timeout);
-    // One interrupt transfer from endpoint ep; the transferred length is not
-    // reported, so callers zero their buffer first.
+    // One interrupt transfer from endpoint ep. Fails (logged) on a libusb
+    // error and on a short read: fewer than bufLen bytes arrived.
     static bool interruptRead(libusb_device_handle* udev, char ep, unsigned char* buf, int bufLen,
                               unsigned int timeout);
 

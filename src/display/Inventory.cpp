@@ -1,6 +1,7 @@
 #include "Inventory.h"
 
 #include "SupportedMonitorTable.h"
+#include "TextEscape.h"
 #include "log.h"
 
 namespace {
@@ -130,10 +131,10 @@ bool Inventory::___test()
 
 void Inventory::___dump()
 {
-    Log(LEVEL_DEBUG, "firmwareRevision: %s", firmwareRevision.c_str());
-    Log(LEVEL_DEBUG, "machine: %s", machine.c_str());
-    Log(LEVEL_DEBUG, "model: %s", model.c_str());
-    Log(LEVEL_DEBUG, "serialNumber: %s", serialNumber.c_str());
+    Log(LEVEL_DEBUG, "firmwareRevision: %s", TextEscape::ForLog(firmwareRevision).c_str());
+    Log(LEVEL_DEBUG, "machine: %s", TextEscape::ForLog(machine).c_str());
+    Log(LEVEL_DEBUG, "model: %s", TextEscape::ForLog(model).c_str());
+    Log(LEVEL_DEBUG, "serialNumber: %s", TextEscape::ForLog(serialNumber).c_str());
     Log(LEVEL_DEBUG, "powerOnHours: %d", static_cast<int>(powerOnHours));
     Log(LEVEL_DEBUG, "backlightPowerOnHours: %d", static_cast<int>(backlightPowerOnHours));
     Log(LEVEL_DEBUG, "backlightBrightnessPercent: %d", backlightBrightnessPercent);

@@ -80,6 +80,7 @@ bool QavHidDisplay::initialise(libusb_device* dev)
 {
     LogQuick(LEVEL_TRACE, "QavHidDisplay::initialise");
     busNumber = HidIo::getBusNumber(dev);
+    place = HidIo::getPortPath(dev);
     deviceAddress = HidIo::getDeviceAddress(dev);
     state = DisplayReport::DESCRIPTOR_FAILED;
     usbError = 0;
@@ -272,7 +273,7 @@ void QavHidDisplay::buildDeviceInformation(DisplayInformation& info)
     info.mechanicalRevision = "Uknown";
     info.physicalDeviceName = inventory.machine;
     info.modelName = inventory.model;
-    info.serialNumber = inventory.serialNumber;
+    info.serialNumber = recordSerialNumber();
     info.horizontalScreenSize = edid.horizontalScreenSize;
     info.verticalScreenSize = edid.verticalScreenSize;
     info.horizontalResolution = osd.currentHorizontalResolution;
@@ -314,12 +315,25 @@ void QavHidDisplay::getModelName(std::string& mn)
 
 void QavHidDisplay::getSerialNumber(std::string& sn)
 {
-    sn = inventory.serialNumber;
+    sn = recordSerialNumber();
 }
 
 void QavHidDisplay::getDeviceId(std::string& devId)
 {
-    devId = inventory.machine + "-" + inventory.model + "-" + inventory.serialNumber;
+    devId = inventory.machine + "-" + inventory.model + "-" + recordSerialNumber();
+}
+
+std::string QavHidDisplay::getReportedIdentity() const
+{
+    return inventory.machine + "-" + inventory.model + "-" + inventory.serialNumber;
+}
+
+std::string QavHidDisplay::recordSerialNumber() const
+{
+    if (keySuffix.empty()) {
+        return inventory.serialNumber;
+    }
+    return inventory.serialNumber.substr(0, inventory.serialNumber.find('\0')) + keySuffix;
 }
 
 void QavHidDisplay::getReport(DisplayReport& report)

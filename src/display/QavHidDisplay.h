@@ -66,6 +66,17 @@ public:
     void getSerialNumber(std::string& sn);
     void getDeviceId(std::string& devId);
 
+    // The identity the monitor reports: machine, model and serial number
+    // joined by hyphens, as read.
+    std::string getReportedIdentity() const;
+    // Its place on the bus (HidIo::getPortPath), known once initialise ran.
+    const std::string& getPlace() const { return place; }
+    // The text appended to the serial number of the record and device
+    // identifier ("" for none), where another monitor reports the same
+    // identity: it keeps the monitors' identifiers apart.
+    void setKeySuffix(const std::string& suffix) { keySuffix = suffix; }
+    const std::string& getKeySuffix() const { return keySuffix; }
+
     // Where the monitor sits, how far initialise got and the report bytes
     // read so far, whether initialise succeeded or not.
     void getReport(DisplayReport& report);
@@ -90,6 +101,10 @@ private:
     // bytes each, concatenated into `into` (which must hold reads * 48 bytes).
     bool exchange(unsigned char command, unsigned char selector, int reads, unsigned char* into);
     void closeDevice(bool release);
+    // The serial number of the record: the reported one, or with a key
+    // suffix the reported one up to its first NUL (where identifiers end)
+    // followed by the suffix.
+    std::string recordSerialNumber() const;
 
     bool init;
     libusb_device_handle* udev;
@@ -104,6 +119,8 @@ private:
     uint8_t deviceAddress;
     int state;
     int usbError;
+    std::string place;
+    std::string keySuffix;
     std::vector<unsigned char> rawInventory;
     std::vector<unsigned char> rawEdid;
     std::vector<unsigned char> rawOsd;

@@ -6,6 +6,7 @@
 
 #include "FlashAware.h"
 #include "HidIo.h"
+#include "TextEscape.h"
 #include "log.h"
 
 QavHidDisplayList::QavHidDisplayList() : displayListener(nullptr), listFailed(false)
@@ -98,6 +99,7 @@ bool QavHidDisplayList::enumerate(SupportedHidDisplays& supportedDisplays)
     // Every monitor was closed again as it was read: no device of the list
     // is needed any longer.
     HidIo::freeDeviceList(devs);
+    assignKeySuffixes();
     indicateDeviceChanges();
     Log(LEVEL_TRACE, "QavHidDisplayList::enumerate added %d device(s) from %d found", getNumDisplays(), found);
     return true;
@@ -127,7 +129,7 @@ void QavHidDisplayList::addQavHidDisplay(libusb_device* dev)
         displays.push_back(display);
         std::string id;
         display->getDeviceId(id);
-        Log(LEVEL_DEBUG, "QavHidDisplayList::addQavHidDisplay - added device %s to list", id.c_str());
+        Log(LEVEL_DEBUG, "QavHidDisplayList::addQavHidDisplay - added device %s to list", TextEscape::ForLog(id).c_str());
     } else {
         LogQuick(LEVEL_ERROR, "QavHidDisplayList::addQavHidDisplay - failed to add device to list - bad device init");
         delete display;
@@ -175,6 +177,61 @@ void QavHidDisplayList::keepBusyDisplay(QavHidDisplay* busy)
         place);
 }
 
+void QavHidDisplayList::assignKeySuffixes()
+{
+    // Monitors that report the same identity (a blank identity memory reads
+    // all 0xFF) would share one identifier: each new one of them gets the
+    // suffix "@<place>", which is unique on the bus.
+    std::map<std::string, int> reported;
+    for (QavHidDisplay* display : displays) {
+        ++reported[display->getReportedIdentity()];
+    }
+    std::map<std::string, PlacedKey> keys;
+    for (QavHidDisplay* display : displays) {
+        const std::string identity = display->getReportedIdentity();
+        std::string suffix;
+        auto earlier = placedKeys.find(display->getPlace());
+        if (earlier != placedKeys.end() && earlier->second.identity == identity) {
+            suffix = earlier->second.suffix;
+        } else if (reported[identity] > 1) {
+            suffix = "@" + display->getPlace();
+        }
+        display->setKeySuffix(suffix);
+    }
+    // Kept identifiers are unique among themselves and new ones avoid them;
+    // should two still meet, the suffixes settle it.
+    std::map<std::string, int> ids;
+    for (QavHidDisplay* display : displays) {
+        std::string id;
+        display->getDeviceId(id);
+        ++ids[id];
+    }
+    for (QavHidDisplay* display : displays) {
+        std::string id;
+        display->getDeviceId(id);
+        if (ids[id] > 1 && display->getKeySuffix().empty()) {
+            display->setKeySuffix("@" + display->getPlace());
+        }
+        if (!display->getKeySuffix().empty()) {
+            display->getDeviceId(id);
+            Log(LEVEL_DEBUG, "QavHidDisplayList::assignKeySuffixes - identity repeated, device %s at %s",
+                TextEscape::ForLog(id).c_str(), display->getPlace().c_str());
+        }
+        keys[display->getPlace()] = PlacedKey{display->getReportedIdentity(), display->getKeySuffix()};
+        if (!display->getKeySuffix().empty()) {
+            // The raw report was taken before the suffix was known.
+            DisplayReport own;
+            display->getReport(own);
+            for (DisplayReport& report : reports) {
+                if (report.busNumber == own.busNumber && report.deviceAddress == own.deviceAddress) {
+                    report.deviceId = own.deviceId;
+                }
+            }
+        }
+    }
+    placedKeys.swap(keys);
+}
+
 void QavHidDisplayList::indicateDeviceChanges()
 {
     if (prev_displays.empty() && displays.empty()) {
@@ -195,14 +252,15 @@ void QavHidDisplayList::indicateDeviceChanges()
         prev.getDeviceId(prevId);
         bool present = false;
         for (const std::string& currId : currIds) {
-            printf("departures - compare prev %s curr %s\n", prevId.c_str(), currId.c_str());
+            printf("departures - compare prev %s curr %s\n", TextEscape::ForLog(prevId).c_str(),
+                   TextEscape::ForLog(currId).c_str());
             if (prevId == currId) {
                 present = true;
                 break;
             }
         }
         if (!present) {
-            printf("departures - adding prev %s to gone list\n", prevId.c_str());
+            printf("departures - adding prev %s to gone list\n", TextEscape::ForLog(prevId).c_str());
             gone.push_back(prev);
         }
     }
@@ -214,7 +272,8 @@ void QavHidDisplayList::indicateDeviceChanges()
         for (const DisplayInformation& prev : prev_displays) {
             std::string prevId;
             prev.getDeviceId(prevId);
-            printf("arrivals - compare curr %s prev %s\n", currId.c_str(), prevId.c_str());
+            printf("arrivals - compare curr %s prev %s\n", TextEscape::ForLog(currId).c_str(),
+                   TextEscape::ForLog(prevId).c_str());
             if (prevId == currId) {
                 present = true;
                 break;
@@ -234,8 +293,8 @@ void QavHidDisplayList::indicateDeviceChanges()
     for (const DisplayInformation& info : gone) {
         std::string id;
         info.getDeviceId(id);
-        Log(LEVEL_DEBUG, "QavHidDisplayList::indicateDeviceChanges - Device Gone %s", id.c_str());
-        printf("************* GONE %s **************\n", id.c_str());
+        Log(LEVEL_DEBUG, "QavHidDisplayList::indicateDeviceChanges - Device Gone %s", TextEscape::ForLog(id).c_str());
+        printf("************* GONE %s **************\n", TextEscape::ForLog(id).c_str());
         if (displayListener != nullptr) {
             displayListener->DisplayDeleted(info);
         }
@@ -243,8 +302,8 @@ void QavHidDisplayList::indicateDeviceChanges()
     for (const DisplayInformation& info : arrived) {
         std::string id;
         info.getDeviceId(id);
-        Log(LEVEL_DEBUG, "QavHidDisplayList::indicateDeviceChanges - Device Arrived %s", id.c_str());
-        printf("************* ARRIVED %s **************\n", id.c_str());
+        Log(LEVEL_DEBUG, "QavHidDisplayList::indicateDeviceChanges - Device Arrived %s", TextEscape::ForLog(id).c_str());
+        printf("************* ARRIVED %s **************\n", TextEscape::ForLog(id).c_str());
         if (displayListener != nullptr) {
             displayListener->DisplayCreated(info);
         }

@@ -9,6 +9,8 @@
 
 #include <libusb.h>
 
+#include <map>
+#include <string>
 #include <vector>
 
 #include "QavHidDisplay.h"
@@ -48,6 +50,7 @@ private:
     // A monitor held by another program: keeps its earlier read, if any.
     void keepBusyDisplay(QavHidDisplay* busy);
     void indicateDeviceChanges();
+    void assignKeySuffixes();
 
     qavhiddisplay_list_t displays;
     // The monitors of the last enumeration before this one that listed the
@@ -61,6 +64,15 @@ private:
     // monitor list says nothing about what is attached, so the next clear()
     // keeps the snapshots of the last enumeration that did list it.
     bool listFailed;
+    // The monitors of the latest enumeration that listed the bus, by place:
+    // the identity each reported and the key suffix it got. A monitor still
+    // at the same place with the same identity keeps its suffix (or its
+    // lack of one), so its identifier stays the same while it is attached.
+    struct PlacedKey {
+        std::string identity;
+        std::string suffix;
+    };
+    std::map<std::string, PlacedKey> placedKeys;
 };
 
 #endif

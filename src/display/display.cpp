@@ -19,7 +19,7 @@ char EyeCatcher2[4] = "~~~";
 
 DisplayApi::DisplayApi() : init(false), manager(nullptr)
 {
-    Config::getInstance();
+    Config::addUser();
     manager = new DisplayManager();
     LogQuick(LEVEL_DEBUG, "DisplayApi constructed");
 }
@@ -30,7 +30,7 @@ DisplayApi::~DisplayApi()
         delete manager;
         manager = nullptr;
     }
-    Config::destroyInstance();
+    Config::removeUser();  // the last DisplayApi destroys the configuration
     LogQuick(LEVEL_DEBUG, "DisplayApi destroyed");
 }
 

@@ -13,6 +13,7 @@
 #include "IndicateArgs.h"
 #include "IndicationThreads.h"
 #include "ProviderSupport.h"
+#include "TextEscape.h"
 #include "log.h"
 
 using displayprov::kNameSpace;
@@ -34,7 +35,8 @@ CMPIStatus DisplayProvider::checkFilterClass(const char* operation, const CMPIOb
 {
     CMPIStatus status = Status(CMPI_RC_OK);
     const char* text = Cmpi::ReadClassName(classPath, &status);
-    Log(LEVEL_DEBUG, "DisplayProvider::%s - Object path: class = %s", operation, Text(text));
+    Log(LEVEL_DEBUG, "DisplayProvider::%s - Object path: class = %s", operation,
+        TextEscape::ForLog(text).c_str());
     if (status.rc != CMPI_RC_OK) {
         return status;
     }
@@ -50,6 +52,13 @@ int32_t DisplayProvider::countSubscriptions(const char* operation, int32_t chang
     Log(LEVEL_DEBUG, "DisplayProvider::%s - previous activeIndSubscriptions=%i", operation,
         activeIndSubscriptions);
     activeIndSubscriptions += change;
+    if (activeIndSubscriptions < 0) {
+        // More ends than starts (a terminating cleanup with no subscription
+        // left, a repeated deactivation): nothing is active, and the filters
+        // activated later must count from zero.
+        Log(LEVEL_DEBUG, "DisplayProvider::%s - no active subscription to end", operation);
+        activeIndSubscriptions = 0;
+    }
     Log(LEVEL_DEBUG, "DisplayProvider::%s - current activeIndSubscriptions=%i", operation,
         activeIndSubscriptions);
     return activeIndSubscriptions;
@@ -160,8 +169,9 @@ void DisplayProvider::DisplayCreated(DisplayInformation info)
 {
     // Called from inside the driver: nothing may escape back into it.
     try {
-        Log(LEVEL_DEBUG, "DisplayProvider::DisplayCreated(%s,%s,%s)", info.physicalDeviceName.c_str(),
-            info.modelName.c_str(), info.serialNumber.c_str());
+        Log(LEVEL_DEBUG, "DisplayProvider::DisplayCreated(%s,%s,%s)",
+            TextEscape::ForLog(info.physicalDeviceName).c_str(), TextEscape::ForLog(info.modelName).c_str(),
+            TextEscape::ForLog(info.serialNumber).c_str());
         reportChange(0, info);
     } catch (...) {
         LogQuick(LEVEL_ERROR, "DisplayProvider::DisplayCreated -  Unknown Exception");
@@ -171,8 +181,9 @@ void DisplayProvider::DisplayCreated(DisplayInformation info)
 void DisplayProvider::DisplayDeleted(DisplayInformation info)
 {
     try {
-        Log(LEVEL_DEBUG, "DisplayProvider::DisplayDeleted(%s,%s,%s)", info.physicalDeviceName.c_str(),
-            info.modelName.c_str(), info.serialNumber.c_str());
+        Log(LEVEL_DEBUG, "DisplayProvider::DisplayDeleted(%s,%s,%s)",
+            TextEscape::ForLog(info.physicalDeviceName).c_str(), TextEscape::ForLog(info.modelName).c_str(),
+            TextEscape::ForLog(info.serialNumber).c_str());
         reportChange(1, info);
     } catch (...) {
         LogQuick(LEVEL_ERROR, "DisplayProvider::DisplayDeleted -  Unknown Exception");
@@ -196,7 +207,7 @@ void DisplayProvider::sendLifecycleIndication(int32_t type, QAV_Display* display
         return;
     }
     Log(LEVEL_DEBUG, "DisplayProvider::sendLifecycleIndication(%i,%s)", type,
-        owned->getDeviceID().c_str());
+        TextEscape::ForLog(owned->getDeviceID()).c_str());
     std::unique_ptr<IndicateArgs> args(new IndicateArgs{broker, indCtx, type, owned.get()});
     CMPI_THREAD_TYPE thread = nullptr;
     IndicationThreads::starting();
@@ -208,7 +219,7 @@ void DisplayProvider::sendLifecycleIndication(int32_t type, QAV_Display* display
         // No thread took the record: it and the display are freed here.
         Log(LEVEL_ERROR,
             "DisplayProvider::sendLifecycleIndication - newThread failed, indication for %s dropped",
-            owned->getDeviceID().c_str());
+            TextEscape::ForLog(owned->getDeviceID()).c_str());
     } else {
         args.release();
         owned.release();
@@ -245,7 +256,7 @@ static CMPI_THREAD_RETURN CMPI_THREAD_CDECL indicateThread(void* parameter)
         const QAV_Display* display = args->display;
         Log(LEVEL_DEBUG, "IndicateThread - 0x%p", reinterpret_cast<void*>(pthread_self()));
         Log(LEVEL_DEBUG, "IndicateThread - type=%i, deviceID=%s, ind_ctx=%p, broker=%p", args->type,
-            display != nullptr ? display->getDeviceID().c_str() : "",
+            TextEscape::ForLog(display != nullptr ? display->getDeviceID() : std::string()).c_str(),
             static_cast<const void*>(args->ind_ctx), static_cast<const void*>(broker));
 
         const CMPIBrokerFT* bft = broker != nullptr ? broker->bft : nullptr;

@@ -10,6 +10,7 @@
 #include "Cmpi.h"
 #include "CmpiException.h"
 #include "ProviderSupport.h"
+#include "TextEscape.h"
 #include "log.h"
 
 using displayprov::Status;
@@ -107,7 +108,7 @@ CMPIStatus DisplayProvider::serve(const char* operation, const char* pathLine,
     if (status.rc == CMPI_RC_OK) {
         className = Cmpi::ReadClassName(path, &status);
     }
-    Log(LEVEL_DEBUG, pathLine, Text(className), Text(nameSpace));
+    Log(LEVEL_DEBUG, pathLine, TextEscape::ForLog(className).c_str(), TextEscape::ForLog(nameSpace).c_str());
 
     if (status.rc != CMPI_RC_OK) {
         // keep the broker's status

@@ -1,5 +1,7 @@
 #include "IndicationThreads.h"
 
+#include <dlfcn.h>
+
 #include <condition_variable>
 #include <mutex>
 
@@ -42,6 +44,19 @@ int IndicationThreads::running()
 {
     std::lock_guard<std::mutex> lock(Mutex());
     return inFlight;
+}
+
+bool IndicationThreads::keepLibraryLoaded()
+{
+    // The library that holds this function, found by its address; the extra
+    // reference is never dropped, and RTLD_NODELETE keeps the code mapped
+    // even once every handle is closed.
+    Dl_info self;
+    if (dladdr(reinterpret_cast<void*>(&IndicationThreads::keepLibraryLoaded), &self) == 0 ||
+        self.dli_fname == nullptr) {
+        return false;
+    }
+    return dlopen(self.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE) != nullptr;
 }
 
 int IndicationThreads::waitIdle(std::chrono::milliseconds bound)

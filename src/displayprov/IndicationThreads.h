@@ -18,6 +18,10 @@ public:
     // Waits until no thread runs or the bound has passed; returns the
     // number still running.
     static int waitIdle(std::chrono::milliseconds bound);
+    // Keeps this library mapped for the rest of the process, whoever
+    // unloads it: for threads that still run its code after a terminating
+    // cleanup has given up waiting for them. True when the library is kept.
+    static bool keepLibraryLoaded();
 };
 
 #endif

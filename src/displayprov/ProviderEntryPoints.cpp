@@ -308,6 +308,13 @@ static void AwaitIndicationThreads(const char* entry)
     if (left > 0) {
         Log(LEVEL_ERROR, "%s - %i indication threads still running after %lli ms", entry, left,
             static_cast<long long>(kIndicationThreadsBound.count()));
+        // The object manager may unload the library once this returns: the
+        // threads' code must stay mapped.
+        if (IndicationThreads::keepLibraryLoaded()) {
+            Log(LEVEL_INFO, "%s - the library stays loaded for the rest of the process", entry);
+        } else {
+            Log(LEVEL_ERROR, "%s - the library cannot be kept loaded", entry);
+        }
     }
 }
 

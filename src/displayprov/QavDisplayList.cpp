@@ -3,6 +3,7 @@
 #include <memory>
 #include <new>
 
+#include "TextEscape.h"
 #include "log.h"
 
 QavDisplayList::QavDisplayList()
@@ -55,7 +56,17 @@ void QavDisplayList::addDisplay(QAV_Display* display)
 
 std::string QavDisplayList::ClientText(const std::string& text)
 {
-    return text.substr(0, text.find('\0'));
+    return TextEscape::ForCim(text);
+}
+
+str_list_t QavDisplayList::ClientTexts(const str_list_t& texts)
+{
+    str_list_t out;
+    out.reserve(texts.size());
+    for (const std::string& text : texts) {
+        out.push_back(ClientText(text));
+    }
+    return out;
 }
 
 void QavDisplayList::populateDisplay(QAV_Display* display, const DisplayInformation& record) const
@@ -67,27 +78,27 @@ void QavDisplayList::populateDisplay(QAV_Display* display, const DisplayInformat
     display->setDeviceID(deviceId);
     display->setCaption(text);
     display->setDescription(text);
-    display->setBus(record.bus);
-    display->setDeviceCategory(record.deviceCategory);
-    display->setFirmwareRevision(record.firmwareRevision);
-    display->setManufactureDate(record.manufactureDate);
-    display->setManufacturerName(record.manufacturerName);
-    display->setMechanicalRevision(record.mechanicalRevision);
-    display->setPhysicalDeviceName(record.physicalDeviceName);
-    display->setModelName(record.modelName);
-    display->setSerialNumber(record.serialNumber);
+    display->setBus(ClientText(record.bus));
+    display->setDeviceCategory(ClientText(record.deviceCategory));
+    display->setFirmwareRevision(ClientText(record.firmwareRevision));
+    display->setManufactureDate(ClientText(record.manufactureDate));
+    display->setManufacturerName(ClientText(record.manufacturerName));
+    display->setMechanicalRevision(ClientText(record.mechanicalRevision));
+    display->setPhysicalDeviceName(ClientText(record.physicalDeviceName));
+    display->setModelName(ClientText(record.modelName));
+    display->setSerialNumber(ClientText(record.serialNumber));
     display->setHorizontalScreenSize(record.horizontalScreenSize);
     display->setVerticalScreenSize(record.verticalScreenSize);
     display->setHorizontalResolution(record.horizontalResolution);
     display->setVerticalResolution(record.verticalResolution);
     display->setRefreshRate(record.refreshRate);
-    display->setSupportedResolutionsAndRefreshRates(record.supportedResolutionsAndRefreshRates);
-    display->setPreferredResolutionAndRefreshRate(record.preferredResolutionAndRefreshRate);
+    display->setSupportedResolutionsAndRefreshRates(ClientTexts(record.supportedResolutionsAndRefreshRates));
+    display->setPreferredResolutionAndRefreshRate(ClientText(record.preferredResolutionAndRefreshRate));
     display->setDisplayTechnology(record.displayTechnology);
     display->setScanMode(record.scanMode);
     display->setSupportsColor(record.supportsColor);
-    display->setSupportedVideoSources(record.supportedVideoSources);
-    display->setCurrentVideoSource(record.currentVideoSource);
+    display->setSupportedVideoSources(ClientTexts(record.supportedVideoSources));
+    display->setCurrentVideoSource(ClientText(record.currentVideoSource));
     display->setLightSourceType(record.lightSourceType);
     display->setLightSourceIlluminationType(record.lightSourceIlluminationType);
     display->setLightSourceCount(record.lightSourceCount);
@@ -96,7 +107,7 @@ void QavDisplayList::populateDisplay(QAV_Display* display, const DisplayInformat
     display->setBacklightState(record.backlightState);
     display->setHoursPoweredCount(record.hoursPoweredCount);
     display->setCurrentBacklightPowerOnHours(record.currentBacklightPowerOnHours);
-    display->setPowerManagementModes(record.powerManagementModes);
+    display->setPowerManagementModes(ClientTexts(record.powerManagementModes));
 }
 
 void QavDisplayList::buildDisplayList(const DisplayInformationList& records)

@@ -28,9 +28,11 @@ public:
     void populateDisplay(QAV_Display* display, const DisplayInformation& record) const;
     void buildDisplayList(const DisplayInformationList& records);
 
-    // The identifier as a client sees it: a CIM string ends at its first
-    // NUL, so text from a NUL-padded report field is cut there.
+    // A monitor's text as a client sees it: a CIM string ends at its first
+    // NUL, so text from a NUL-padded report field is cut there; control
+    // characters and bytes that are not UTF-8 appear as \xHH.
     static std::string ClientText(const std::string& text);
+    static str_list_t ClientTexts(const str_list_t& texts);
 
 private:
     qav_display_list_t qavDisplays;

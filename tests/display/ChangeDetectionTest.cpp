@@ -4,6 +4,7 @@
 // --wrap): the emulated bus cannot make the real call fail.
 #include <libusb.h>
 
+#include <algorithm>
 #include <unistd.h>
 
 #include <atomic>
@@ -181,18 +182,69 @@ TEST_F(ChangeDetectionTest, PortSwapIsNoChange)
     EXPECT_TRUE(Has("QavHidDisplayList::indicateDeviceChanges - No device changes"));
 }
 
-TEST_F(ChangeDetectionTest, TwoMonitorsWithOneIdentifierCountAsOne)
+// A monitor whose identity repeats another's gets the suffix of its USB
+// place, so that each has its own identifier; a monitor keeps its
+// identifier while it stays attached at the same place.
+TEST_F(ChangeDetectionTest, RepeatedIdentityGetsTheSuffixOfItsPlace)
 {
     bus().plug(Monitor("a", "000000A"));
     ASSERT_TRUE(Enumerate());
+    listener.calls.clear();
     bus().plug(Monitor("twin", "000000A"));  // arrives with an identifier already present
     ASSERT_TRUE(Enumerate());
     EXPECT_EQ(list->getNumDisplays(), 2);
+    const std::string twin = std::string(kA) + "@1-" + std::to_string(bus().address("twin"));
+    EXPECT_EQ(listener.Events(), std::vector<std::string>{"+" + twin});
+    listener.calls.clear();
+    ASSERT_TRUE(Enumerate());
     EXPECT_TRUE(listener.calls.empty());
-    bus().unplug("a");  // one leaves, the other stays
+
+    bus().unplug("a");  // one leaves, the other keeps its identifier
     ASSERT_TRUE(Enumerate());
     EXPECT_EQ(list->getNumDisplays(), 1);
-    EXPECT_TRUE(listener.calls.empty());
+    EXPECT_EQ(listener.Events(), std::vector<std::string>{std::string("-") + kA});
+    listener.calls.clear();
+
+    bus().plug(Monitor("a", "000000A"));  // back, at another place
+    ASSERT_TRUE(Enumerate());
+    const std::string back = std::string(kA) + "@1-" + std::to_string(bus().address("a"));
+    EXPECT_EQ(listener.Events(), std::vector<std::string>{"+" + back});
+    std::string first;
+    std::string second;
+    list->getDisplayAt(0)->getDeviceId(first);
+    list->getDisplayAt(1)->getDeviceId(second);
+    EXPECT_NE(first, second);
+    EXPECT_TRUE(Has("QavHidDisplayList::assignKeySuffixes - identity repeated, device " + back + " at 1-" +
+                    std::to_string(bus().address("a"))));
+}
+
+// Two monitors with the same identity found in one enumeration both get
+// the suffix; the records and the raw reports carry it.
+TEST_F(ChangeDetectionTest, BlankIdentitiesFoundTogetherAreToldApart)
+{
+    usbemu::InventoryFields blank;
+    blank.machine = "\xff\xff\xff\xff";
+    blank.model = "\xff\xff\xff";
+    blank.serialNumber = std::string(7, '\xff');
+    usbemu::MonitorSpec one = Monitor("one", "0");
+    one.inventory = blank.bytes();
+    usbemu::MonitorSpec two = Monitor("two", "0");
+    two.inventory = blank.bytes();
+    bus().plug(one);
+    bus().plug(two);
+    ASSERT_TRUE(Enumerate());
+    ASSERT_EQ(list->getNumDisplays(), 2);
+    std::vector<std::string> events = listener.Events();
+    std::sort(events.begin(), events.end());
+    const std::string identity = "\xff\xff\xff\xff-\xff\xff\xff-" + std::string(7, '\xff');
+    std::vector<std::string> expected = {"+" + identity + "@1-" + std::to_string(bus().address("one")),
+                                         "+" + identity + "@1-" + std::to_string(bus().address("two"))};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(events, expected);
+    EXPECT_EQ(listener.calls[0].info.serialNumber.substr(0, 8), std::string(7, '\xff') + "@");
+    for (const DisplayReport& report : list->getReports()) {
+        EXPECT_EQ(report.deviceId, identity + "@1-" + std::to_string(report.deviceAddress));
+    }
 }
 
 TEST_F(ChangeDetectionTest, ClearedListenerIsNotCalled)

@@ -502,22 +502,42 @@ TEST_F(DeviceTest, ReadTimeout)
     EXPECT_TRUE(Has("QavHidDisplay::initialise - getInventory failed"));
 }
 
-TEST_F(DeviceTest, ShortReadIsNotAnError)
+// A report that arrives incomplete is not read as zeros: the exchange fails
+// and the monitor is left out, at any exchange and any read of it.
+TEST_F(DeviceTest, ShortReadEndsTheExchange)
 {
     MonitorSpec spec = Monitor("m", "0000011");
-    bus().plug(spec);
     Fault fault;
     fault.kind = FaultKind::ShortRead;
     fault.command = Command::Inventory;
     fault.shortLength = 10;  // machine and two characters of the model arrive
+    bus().plug(spec);
     bus().setFault("m", fault);
-    Enumerate();
-    ASSERT_EQ(list->getNumDisplays(), 1);
-    std::string id;
-    list->getDisplayAt(0)->getDeviceId(id);
-    // The rest reads as zero; the fields keep their width, NUL bytes included.
-    EXPECT_EQ(id, std::string("7427-A1\0-\0\0\0\0\0\0\0", 16));
-    EXPECT_EQ(Record().currentBrightnessLevel, 0);
+    ExpectLeftOut("HidIo::interruptRead - short read, 10 of 48 bytes");
+    EXPECT_TRUE(Has("QavHidDisplay::initialise - getInventory failed"));
+    list.reset();
+    bus().unplugAll();
+
+    // One byte missing from the last read of the EDID.
+    ResetLog();
+    fault.command = Command::Edid;
+    fault.readIndex = 2;
+    fault.shortLength = 47;
+    bus().plug(spec);
+    bus().setFault("m", fault);
+    ExpectLeftOut("HidIo::interruptRead - short read, 47 of 48 bytes");
+    EXPECT_TRUE(Has("getEdid128() 0"));
+    list.reset();
+    bus().unplugAll();
+
+    // An empty report.
+    ResetLog();
+    fault.command = Command::Osd;
+    fault.readIndex = 0;
+    fault.shortLength = 0;
+    bus().plug(spec);
+    bus().setFault("m", fault);
+    ExpectLeftOut("HidIo::interruptRead - short read, 0 of 48 bytes");
 }
 
 TEST_F(DeviceTest, MonitorVanishingMidExchange)

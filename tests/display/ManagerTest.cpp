@@ -4,6 +4,7 @@
 // lock released and the initialisation guarded whatever happens.
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <future>
@@ -148,26 +149,65 @@ TEST_F(ManagerTest, FlashUtilityBlocksEveryUsbAccess)
     api.clearDisplayListener();
 }
 
-TEST_F(ManagerTest, DestroyingOneApiRecreatesTheConfigurationFromTheFile)
+// The configuration lives while any DisplayApi lives: a second API going
+// leaves it to the first, and only the last one destroys it (a new file is
+// read by the next API after that).
+TEST_F(ManagerTest, TheConfigurationLivesWhileAnyApiLives)
 {
     DisplayApi* first = new DisplayApi();
     sandbox::WriteFile("/etc/pnlmon/pnlmon.conf", "FlashUtilityNames=sleep\n");
+    ResetLog();
     {
-        // A short-lived second API: its destructor destroys the shared configuration.
         testsupport::StdoutCapture quiet;
         DisplayApi second;
     }
+    EXPECT_EQ(Count("Config::destroyInstance"), 0);
+    EXPECT_EQ(Count("Config destroyed"), 0);
     ASSERT_EQ(first->initialiseDisplayDriver(), DSP_OK);
     pid_t sleeper = testsupport::StartAs("/bin/sleep", "sleep", {"30"});
-    ResetLog();
+    ASSERT_GT(sleeper, 0);
     DisplayInformationList list;
-    // The flash check creates the configuration again, reading the new file:
-    // a process called "sleep" now counts as a flash utility.
-    EXPECT_EQ(Get(*first, list), DSP_FLASH_IN_PROGRESS);
-    EXPECT_TRUE(Has("Config constructed"));
-    EXPECT_TRUE(Has("Config::readIniFile - Setting Flash utility names to sleep"));
-    testsupport::StopProcess(sleeper);
+    // Still the configuration read before the file changed.
+    EXPECT_EQ(Get(*first, list), DSP_NO_DEVICES);
+    EXPECT_EQ(Count("Config constructed"), 0);
     delete first;
+    EXPECT_EQ(Count("Config::destroyInstance"), 1);
+    EXPECT_EQ(Count("Config destroyed"), 1);
+
+    DisplayApi next;
+    ASSERT_EQ(next.initialiseDisplayDriver(), DSP_OK);
+    EXPECT_TRUE(Has("Config::readIniFile - Setting Flash utility names to sleep"));
+    EXPECT_EQ(Get(next, list), DSP_FLASH_IN_PROGRESS);
+    testsupport::StopProcess(sleeper);
+}
+
+// One API enumerating (reading the flash-utility names) while others come
+// and go on another thread: nothing may free the configuration under it
+// (AddressSanitizer reports a use after free otherwise).
+TEST_F(ManagerTest, ApisComingAndGoingBesideAnEnumeration)
+{
+    bus().plug(Monitor("a", "000000A"));
+    DisplayApi first;
+    ASSERT_EQ(first.initialiseDisplayDriver(), DSP_OK);
+    std::atomic<bool> done(false);
+    std::atomic<int> failures(0);
+    testsupport::StdoutCapture quiet;
+    std::thread enumerating([&] {
+        while (!done) {
+            DisplayInformationList list;
+            if (first.getDisplayInformationList(list) != DSP_OK || list.size() != 1) {
+                ++failures;
+            }
+        }
+    });
+    for (int i = 0; i < 200; ++i) {
+        DisplayApi other;
+    }
+    done = true;
+    enumerating.join();
+    quiet.Stop();
+    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(Count("Config destroyed"), 0);
 }
 
 TEST_F(ManagerTest, TheSurvivorOfTwoApisStillReachesTheBus)

@@ -567,6 +567,43 @@ TEST_F(ProviderTest, NulPaddedSerialIsFoundByTheIdentifierClientsSee)
     EXPECT_EQ("Vostran Display: 7427-A10-12345", TextOf(g.instances[0], "Caption"));
 }
 
+// A monitor's text reaches clients as valid UTF-8 without control
+// characters: those and the bytes that are not UTF-8 appear as \xHH, in the
+// key as in every other string; the log line shows every byte outside
+// printable ASCII that way.
+TEST_F(ProviderTest, MonitorTextIsEscapedForClientsAndTheLog)
+{
+    LogTail log;
+    load();
+    subscribe();
+    DisplayInformation odd = MakeRecord("7427", "A\xc3\xa9", std::string("\x1b\n\xff\x7f\\\"1", 7));
+    odd.manufacturerName = "\x1b[2J";
+    odd.supportedVideoSources = {"VGA", "\xc2\x9b"};
+    driver().created = {odd};
+    driver().records = {odd};
+    const std::string key = "7427-A\xc3\xa9-\\x1b\\x0a\\xff\\x7f\\\"1";
+    Answer n = names();
+    ASSERT_EQ(1u, n.paths.size());
+    EXPECT_EQ(key, KeyOf(n.paths[0]));
+    Answer g = get(key);
+    ASSERT_EQ(1u, g.instances.size());
+    EXPECT_EQ(key, TextOf(g.instances[0], "DeviceID"));
+    EXPECT_EQ("\\x1b\\x0a\\xff\\x7f\\\"1", TextOf(g.instances[0], "SerialNumber"));
+    EXPECT_EQ("A\xc3\xa9", TextOf(g.instances[0], "ModelName"));
+    EXPECT_EQ("\\x1b[2J", TextOf(g.instances[0], "ManufacturerName"));
+    EXPECT_EQ("Vostran Display: " + key, TextOf(g.instances[0], "Caption"));
+    EXPECT_EQ((std::vector<std::string>{"VGA", "\\xc2\\x9b"}),
+              g.instances[0].find("SupportedVideoSources")->texts);
+    EXPECT_TRUE(broker->waitThreadsEnded(1));
+
+    EXPECT_TRUE(log.has("DisplayProvider::DisplayCreated(7427,A\\xc3\\xa9,\\x1b\\x0a\\xff\\x7f\\\"1)"));
+    // The key as a client sees it, its UTF-8 escaped for the log.
+    EXPECT_TRUE(log.has("DisplayProvider::sendLifecycleIndication(0,7427-A\\xc3\\xa9-\\x1b\\x0a\\xff\\x7f\\\"1)"));
+    std::string text = log.text();
+    EXPECT_EQ(std::string::npos, text.find('\x1b'));
+    EXPECT_EQ(std::string::npos, text.find('\xff'));
+}
+
 TEST_F(ProviderTest, GetWithANonStringKeyFails)
 {
     LogTail log;
@@ -631,6 +668,32 @@ TEST_F(ProviderTest, FilterCountDecidesListenerRegistration)
     names();
     EXPECT_EQ(0, broker->threadsStarted());
     EXPECT_TRUE(log.has("DisplayProvider::DisplayCreated(7427,A10,1)"));
+}
+
+// A terminating indication cleanup with no subscription left must not
+// leave the count below zero: the filters activated afterwards would then be
+// miscounted, and ending one of two would drop the listener.
+TEST_F(ProviderTest, IndicationCleanupWithoutSubscriptionsKeepsTheCountAtZero)
+{
+    LogTail log;
+    load();
+    EXPECT_EQ(CMPI_RC_OK, ind->ft->cleanup(ind, broker->context(), 1).rc);
+    ind = nullptr;
+    EXPECT_TRUE(log.has("DisplayProvider::indicationCleanup - current activeIndSubscriptions=0"));
+    CMPIStatus rc = {CMPI_RC_ERR_FAILED, nullptr};
+    ind = DisplayProvider_Create_IndicationMI(broker->broker(), broker->context(), &rc);
+    ASSERT_EQ(CMPI_RC_OK, rc.rc);
+    EXPECT_EQ(CMPI_RC_OK, activate("CIM_InstCreation"));
+    EXPECT_EQ(CMPI_RC_OK, activate("CIM_InstDeletion", false));
+    EXPECT_EQ(1, driver().setListenerCalls);
+    EXPECT_EQ(CMPI_RC_OK, deactivate("CIM_InstDeletion", false));
+    EXPECT_NE(nullptr, driver().listener) << "one subscription is still active";
+    EXPECT_EQ(CMPI_RC_OK, deactivate("CIM_InstCreation"));
+    EXPECT_EQ(nullptr, driver().listener);
+    // More deactivations than activations leave it at zero too.
+    EXPECT_EQ(CMPI_RC_OK, deactivate("CIM_InstCreation"));
+    EXPECT_TRUE(log.has("DisplayProvider::deActivateFilter - current activeIndSubscriptions=0"));
+    EXPECT_FALSE(log.has("DisplayProvider::deActivateFilter - current activeIndSubscriptions=-1"));
 }
 
 TEST_F(ProviderTest, IndicationCleanupWithTwoFiltersKeepsTheListener)

@@ -13,6 +13,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <fstream>
+#include <sstream>
 #include <map>
 #include <mutex>
 #include <set>
@@ -462,4 +464,101 @@ TEST_F(E2eTest, TerminatingCleanupWaitsForAnIndicationInFlight)
     EXPECT_EQ(1u, host.counters().deliveries);
     EXPECT_TRUE(host.waitForProviderThreads(std::chrono::milliseconds(500)));
     EXPECT_LT(waited, std::chrono::seconds(5) + delay);
+}
+
+// A serial number with ESC, a newline, 0xFF and DEL: the instance's key and
+// strings carry them as \xHH (valid UTF-8, no control characters), a get
+// with that key finds it, and no log line holds the raw bytes.
+TEST_F(E2eTest, MonitorControlBytesReachClientsAndTheLogEscaped)
+{
+    const std::string serial("1\x1b\n\xff\x7f\\\"", 7);
+    EmulatedBus::instance().plug(Monitor("odd", 0x4676, Fields("7427", "A10", serial)));
+    subscribe();
+    const std::string key = "7427-A10-1\\x1b\\x0a\\xff\\x7f\\\"";
+    auto names = host.enumerateInstanceNames(kNs, kClass);
+    ASSERT_EQ(CMPI_RC_OK, names.status.rc);
+    ASSERT_EQ(1u, names.paths.size());
+    ASSERT_EQ(1u, names.paths[0].keys.size());
+    EXPECT_EQ(key, names.paths[0].keys[0].second.text);
+    auto got = host.getInstance(kNs, kClass, "DeviceID", key);
+    ASSERT_EQ(CMPI_RC_OK, got.status.rc);
+    ASSERT_EQ(1u, got.instances.size());
+    EXPECT_EQ("1\\x1b\\x0a\\xff\\x7f\\\"", Text(got.instances[0], "SerialNumber"));
+    EXPECT_EQ("Vostran Display: " + key, Text(got.instances[0], "Caption"));
+    ASSERT_TRUE(host.waitForIndications(1, std::chrono::seconds(10)));
+    ASSERT_TRUE(host.waitForProviderThreads(std::chrono::seconds(10)));
+    auto came = host.indications().take();
+    ASSERT_EQ(1u, came.size());
+    EXPECT_EQ("root/cimv2:QAV_Display.DeviceID=\"7427-A10-1\\\\x1b\\\\x0a\\\\xff\\\\x7f\\\\\\\"\"",
+              Text(came[0].instance, "SourceInstanceModelPath"));
+
+    std::ifstream in("/var/log/pnlmon/pnlmon.log", std::ios::binary);
+    std::stringstream all;
+    all << in.rdbuf();
+    const std::string log = all.str();
+    EXPECT_NE(std::string::npos, log.find("\tserialNumber: 1\\x1b\\x0a\\xff\\x7f\\\"\r\n"));
+    EXPECT_NE(std::string::npos, log.find("\tDisplayProvider::DisplayCreated(7427,A10,1\\x1b\\x0a\\xff\\x7f\\\")\r\n"));
+    for (char raw : {'\x1b', '\xff', '\x7f'}) {
+        EXPECT_EQ(std::string::npos, log.find(raw)) << static_cast<int>(static_cast<unsigned char>(raw));
+    }
+}
+
+// Two monitors with the same (blank) identity get two keys, each with its
+// USB place; pulling one is announced for its own key, and the one that
+// stays keeps its key. A monitor with an identity of its own keeps the
+// plain key.
+TEST_F(E2eTest, RepeatedIdentitiesGetKeysFromTheirPlace)
+{
+    InventoryFields blank = Fields("\xff\xff\xff\xff", "\xff\xff\xff", std::string(7, '\xff'));
+    EmulatedBus::instance().plug(Monitor("first", 0x4676, blank));
+    EmulatedBus::instance().plug(Monitor("second", 0x4676, blank));
+    EmulatedBus::instance().plug(Monitor("own", 0x4676, Fields("7427", "A10", "1212121")));
+    subscribe();
+    auto names = host.enumerateInstanceNames(kNs, kClass);
+    ASSERT_EQ(CMPI_RC_OK, names.status.rc);
+    ASSERT_EQ(3u, names.paths.size());
+    const std::string blankId = "\\xff\\xff\\xff\\xff-\\xff\\xff\\xff-\\xff\\xff\\xff\\xff\\xff\\xff\\xff";
+    std::set<std::string> keys;
+    for (const auto& p : names.paths) {
+        keys.insert(p.keys[0].second.text);
+    }
+    ASSERT_EQ(3u, keys.size()) << "one key per monitor";
+    EXPECT_EQ(1u, keys.count("7427-A10-1212121"));
+    std::vector<std::string> suffixed;
+    for (const std::string& k : keys) {
+        if (k.compare(0, blankId.size() + 1, blankId + "@") == 0) {
+            suffixed.push_back(k);
+        }
+    }
+    ASSERT_EQ(2u, suffixed.size());
+    for (const std::string& k : suffixed) {
+        auto got = host.getInstance(kNs, kClass, "DeviceID", k);
+        ASSERT_EQ(CMPI_RC_OK, got.status.rc) << k;
+        ASSERT_EQ(1u, got.instances.size());
+        EXPECT_EQ(k, Text(got.instances[0], "DeviceID"));
+    }
+    ASSERT_TRUE(host.waitForIndications(3, std::chrono::seconds(10)));
+    ASSERT_TRUE(host.waitForProviderThreads(std::chrono::seconds(10)));
+    host.indications().take();
+
+    EmulatedBus::instance().unplug("first");
+    auto after = host.enumerateInstanceNames(kNs, kClass);
+    ASSERT_EQ(2u, after.paths.size());
+    ASSERT_TRUE(host.waitForIndications(1, std::chrono::seconds(10)));
+    ASSERT_TRUE(host.waitForProviderThreads(std::chrono::seconds(10)));
+    auto gone = host.indications().take();
+    ASSERT_EQ(1u, gone.size());
+    EXPECT_EQ("CIM_InstDeletion", gone[0].instance.className());
+    const std::string goneKey = Text(*gone[0].instance.find("SourceInstance")->instance, "DeviceID");
+    std::set<std::string> left;
+    for (const auto& p : after.paths) {
+        left.insert(p.keys[0].second.text);
+    }
+    EXPECT_EQ(0u, left.count(goneKey));
+    EXPECT_EQ(1u, keys.count(goneKey));
+    // The one still attached keeps its key, though its identity is now the
+    // only one of its kind.
+    for (const std::string& k : left) {
+        EXPECT_EQ(1u, keys.count(k)) << k;
+    }
 }
