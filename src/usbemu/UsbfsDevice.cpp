@@ -325,6 +325,11 @@ void UsbfsDevice::State::reap(UMockdevIoctlClient* client, UMockdevIoctlData* ar
         reply(client, firmware->gone() ? ENODEV : EAGAIN);
         return;
     }
+    UMockdevIoctlData* pointer = Resolve<void*>(arg);
+    if (pointer == nullptr) {
+        reply(client, EFAULT);  // the URB stays for a reap that can take it
+        return;
+    }
     UrbPtr urb = std::move(done.front());
     done.pop_front();
     usbdevfs_urb* request = urb->client();
@@ -332,11 +337,6 @@ void UsbfsDevice::State::reap(UMockdevIoctlClient* client, UMockdevIoctlData* ar
     request->actual_length = urb->actual;
     if (!urb->data.empty() && urb->buffer != nullptr) {
         memcpy(urb->buffer->data, urb->data.data(), std::min(urb->data.size(), DataLength(urb->buffer)));
-    }
-    UMockdevIoctlData* pointer = Resolve<void*>(arg);
-    if (pointer == nullptr) {
-        reply(client, EFAULT);
-        return;
     }
     umockdev_ioctl_data_set_ptr(pointer, 0, urb->urb);
     g_object_unref(pointer);

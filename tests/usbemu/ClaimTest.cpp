@@ -312,6 +312,7 @@ TEST_F(ClaimTest, UrbsBelongToTheFileThatSubmittedThem)
 
     usbdevfs_urb* reaped = nullptr;
     EXPECT_EQ(Ioctl(b, USBDEVFS_REAPURBNDELAY, &reaped), EAGAIN);  // a's, not b's
+    EXPECT_EQ(Ioctl(a, USBDEVFS_REAPURBNDELAY, nullptr), EFAULT);   // kept for the next reap
     ASSERT_EQ(Ioctl(a, USBDEVFS_REAPURBNDELAY, &reaped), 0);
     EXPECT_EQ(reaped, &control);
     EXPECT_EQ(control.status, 0);
