@@ -325,6 +325,11 @@ void UsbfsDevice::State::reap(UMockdevIoctlClient* client, UMockdevIoctlData* ar
         reply(client, firmware->gone() ? ENODEV : EAGAIN);
         return;
     }
+    UMockdevIoctlData* pointer = Resolve<void*>(arg);
+    if (pointer == nullptr) {
+        reply(client, EFAULT);  // the URB stays for a reap that can take it
+        return;
+    }
     UrbPtr urb = std::move(done.front());
     done.pop_front();
     usbdevfs_urb* request = urb->client();
@@ -332,11 +337,6 @@ void UsbfsDevice::State::reap(UMockdevIoctlClient* client, UMockdevIoctlData* ar
     request->actual_length = urb->actual;
     if (!urb->data.empty() && urb->buffer != nullptr) {
         memcpy(urb->buffer->data, urb->data.data(), std::min(urb->data.size(), DataLength(urb->buffer)));
-    }
-    UMockdevIoctlData* pointer = Resolve<void*>(arg);
-    if (pointer == nullptr) {
-        reply(client, EFAULT);
-        return;
     }
     umockdev_ioctl_data_set_ptr(pointer, 0, urb->urb);
     g_object_unref(pointer);
@@ -442,6 +442,10 @@ bool UsbfsDevice::State::handle(UMockdevIoctlClient* client, int attemptNumber)
         int error = firmware->capabilities();
         if (error == 0) {
             UMockdevIoctlData* caps = Resolve<uint32_t>(arg);
+            if (caps == nullptr) {
+                Complete(client, EFAULT);  // the argument points nowhere
+                return true;
+            }
             uint32_t value = USBDEVFS_CAP_BULK_CONTINUATION | USBDEVFS_CAP_NO_PACKET_SIZE_LIM |
                              USBDEVFS_CAP_REAP_AFTER_DISCONNECT | USBDEVFS_CAP_ZERO_PACKET;
             memcpy(caps->data, &value, sizeof value);
@@ -452,6 +456,10 @@ bool UsbfsDevice::State::handle(UMockdevIoctlClient* client, int attemptNumber)
     }
     case USBDEVFS_GETDRIVER: {
         UMockdevIoctlData* data = Resolve<usbdevfs_getdriver>(arg);
+        if (data == nullptr) {
+            Complete(client, EFAULT);  // the argument points nowhere
+            return true;
+        }
         auto* query = reinterpret_cast<usbdevfs_getdriver*>(data->data);
         std::string driver;
         int error = firmware->getDriver(query->interface, driver);
@@ -465,6 +473,10 @@ bool UsbfsDevice::State::handle(UMockdevIoctlClient* client, int attemptNumber)
     }
     case USBDEVFS_IOCTL: {
         UMockdevIoctlData* data = Resolve<usbdevfs_ioctl>(arg);
+        if (data == nullptr) {
+            Complete(client, EFAULT);  // the argument points nowhere
+            return true;
+        }
         auto* command = reinterpret_cast<usbdevfs_ioctl*>(data->data);
         int error = ENOTTY;
         bool bound = false;
@@ -485,6 +497,10 @@ bool UsbfsDevice::State::handle(UMockdevIoctlClient* client, int attemptNumber)
     }
     case USBDEVFS_DISCONNECT_CLAIM: {
         UMockdevIoctlData* data = Resolve<usbdevfs_disconnect_claim>(arg);
+        if (data == nullptr) {
+            Complete(client, EFAULT);  // the argument points nowhere
+            return true;
+        }
         auto* command = reinterpret_cast<usbdevfs_disconnect_claim*>(data->data);
         std::string driver(command->driver, strnlen(command->driver, sizeof command->driver));
         MonitorFirmware::FileId unbound = MonitorFirmware::kNoFile;
@@ -500,6 +516,10 @@ bool UsbfsDevice::State::handle(UMockdevIoctlClient* client, int attemptNumber)
     case USBDEVFS_CLAIMINTERFACE:
     case USBDEVFS_RELEASEINTERFACE: {
         UMockdevIoctlData* data = Resolve<unsigned int>(arg);
+        if (data == nullptr) {
+            Complete(client, EFAULT);  // the argument points nowhere
+            return true;
+        }
         unsigned interface = 0;
         memcpy(&interface, data->data, sizeof interface);
         g_object_unref(data);

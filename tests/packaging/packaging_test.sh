@@ -126,6 +126,8 @@ contents)
   if has_target pnlmon-sim && has_target pnlmon_nlfix; then
     expect -f "usr/$PNLMON_LIBDIR/pnlmon/libpnlmon_nlfix.so"
     [ ! -e "$root/usr/$PNLMON_BINDIR/libpnlmon_nlfix.so" ] || { echo "libpnlmon_nlfix.so is in the program folder" >&2; missing=1; }
+    expect -f "usr/$PNLMON_LIBDIR/pnlmon/pnlmon-sim-hold"
+    [ ! -e "$root/usr/$PNLMON_BINDIR/pnlmon-sim-hold" ] || { echo "pnlmon-sim-hold is in the program folder" >&2; missing=1; }
   fi
   expect -f "usr/$PNLMON_MANDIR/man5/pnlmon.conf.5"
   expect -f "usr/$PNLMON_MANDIR/man5/pnlmon-log.conf.5"
@@ -304,6 +306,19 @@ JSON
         "$bindir/pnlmon-inventory" --json 2>"$work/sim.err") || rc=$?
   [ $rc -eq 0 ] || { cat "$work/sim.err" >&2; fail "pnlmon-sim with pnlmon-inventory exited $rc"; }
   [[ "$out" == *'"deviceId": "7427-A10-7654321"'* ]] || { cat "$work/sim.err" >&2; fail "the emulated monitor is not listed: $out"; }
+  # A hold runs the package's pnlmon-sim-hold, a process of its own.
+  held=$work/held.json
+  cat >"$held" <<'JSON'
+{
+  "monitors": [ { "name": "till1" } ],
+  "timeline": [ { "at": 0, "hold": "till1", "seconds": 30, "as": "kap_download" } ]
+}
+JSON
+  rc=0
+  out=$(LD_LIBRARY_PATH=$libdir PNLMON_NLFIX='' PNLMON_SIM_HOLD='' private_run "$bindir/pnlmon-sim" -q "$held" -- \
+        sh -c 'sleep 0.5; cat /proc/[0-9]*/comm' 2>"$work/sim.err") || rc=$?
+  [ $rc -eq 0 ] || { cat "$work/sim.err" >&2; fail "pnlmon-sim with a hold exited $rc"; }
+  grep -qx kap_download <<<"$out" || { cat "$work/sim.err" >&2; fail "no holder process: $out"; }
   echo "sim ok"
   ;;
 

@@ -286,6 +286,12 @@ TEST_F(ClaimTest, RawClaimReleaseAndDriverQueries)
     EXPECT_EQ(Ioctl(b, USBDEVFS_IOCTL, &disconnect), 0);
     EXPECT_EQ(Bus().interfaceHolder("m"), "");
     EXPECT_EQ(Ioctl(a, USBDEVFS_RELEASEINTERFACE, &zero), EINVAL);  // a lost it
+
+    // Arguments that point nowhere are refused, not followed.
+    for (unsigned long request : {USBDEVFS_CLAIMINTERFACE, USBDEVFS_RELEASEINTERFACE, USBDEVFS_GETDRIVER,
+                                  USBDEVFS_IOCTL, USBDEVFS_DISCONNECT_CLAIM}) {
+        EXPECT_EQ(Ioctl(a, request, nullptr), EFAULT) << request;
+    }
 }
 
 TEST_F(ClaimTest, UrbsBelongToTheFileThatSubmittedThem)
@@ -306,6 +312,7 @@ TEST_F(ClaimTest, UrbsBelongToTheFileThatSubmittedThem)
 
     usbdevfs_urb* reaped = nullptr;
     EXPECT_EQ(Ioctl(b, USBDEVFS_REAPURBNDELAY, &reaped), EAGAIN);  // a's, not b's
+    EXPECT_EQ(Ioctl(a, USBDEVFS_REAPURBNDELAY, nullptr), EFAULT);   // kept for the next reap
     ASSERT_EQ(Ioctl(a, USBDEVFS_REAPURBNDELAY, &reaped), 0);
     EXPECT_EQ(reaped, &control);
     EXPECT_EQ(control.status, 0);
