@@ -51,6 +51,9 @@ private:
     FILE* m_File;
     bool m_bLogFull;
     bool m_bShutdown;
+    // The configured path is no regular file (or a link to one): no file
+    // log for this process.
+    bool m_bRefused;
     std::atomic<int> m_MirrorLevel;
     // Guards the file state, so that threads logging their first lines at
     // the same moment open the file once.
