@@ -11,13 +11,13 @@
 #   CC=clang CXX=clang++ cmake -S . -B build-fuzz -DSANITIZE=address \
 #     -DPNLMON_BUILD_FUZZ=ON -DPNLMON_BUILD_BENCH=OFF -DPNLMON_BUILD_TESTS=ON
 #   cmake --build build-fuzz -j2 --target fuzz_edid fuzz_inventory fuzz_osd \
-#     fuzz_keyvalue fuzz_config fuzz_logformat
+#     fuzz_keyvalue fuzz_config fuzz_logformat fuzz_hexdump
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$here/build-fuzz}" && pwd)
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(edid osd inventory keyvalue config logformat)
+[ ${#targets[@]} -gt 0 ] || targets=(edid osd inventory keyvalue config logformat hexdump)
 runs=${RUNS:-10000000}
 testdata=${PNLMON_EDID_TESTDATA_DIR:-$here/../shared/testdata/edid}
 out=$build/evidence

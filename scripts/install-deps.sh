@@ -9,6 +9,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   dpkg-dev file groff-base man-db
+  # hardening-check, for the hardening test of the plain build.
+  devscripts
   jq
   # Packages: Debian (debhelper, lintian) and RPM (rpmbuild, rpmlint, and
   # what rpmbuild needs to split off debugging information).

@@ -1,6 +1,5 @@
 #include "FuzzLogging.h"
 
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -10,13 +9,16 @@
 #include "log.h"
 
 // The handler stops writing once its file has reached the configured maximum
-// length, but it still builds every line first. Pointing it at an anonymous
-// memory file that is already at the smallest maximum makes it format each
-// line in full and then drop it, without a system call per line and without
-// a trace in any folder. Where memory files are missing the lines go to
-// /dev/null instead (correct, only slower). PNLMON_FUZZ_LOG_LEVEL (0-4,
-// default 4 = every line) lowers the level for long runs that are about the
-// decoders rather than the log formatting.
+// length, but it still builds every line first. Pointing it at a file that
+// is already at the smallest maximum makes it format each line in full and
+// then drop it, without a system call per line. The file is a temporary one,
+// removed once the handler has found it full (the handler accepts only a
+// regular file, reached without a symbolic link, so neither /dev/null nor a
+// memory file's /proc/self/fd link would do). Should that fail, the handler
+// is pointed at /dev/null, which it refuses: the lines are formatted and
+// dropped all the same, and nothing reaches the machine's log folder.
+// PNLMON_FUZZ_LOG_LEVEL (0-4, default 4 = every line) lowers the level for
+// long runs that are about the decoders rather than the log formatting.
 void FuzzLoggingToNowhere()
 {
     static bool done = false;
@@ -27,17 +29,20 @@ void FuzzLoggingToNowhere()
     FileLogHandler& handler = Logger::GetInstance().GetFileHandler();
     const char* level = getenv("PNLMON_FUZZ_LOG_LEVEL");
     handler.ApplyConfigValue("Level", level != nullptr && *level != '\0' ? level : "4");
-    int fd = memfd_create("pnlmon-fuzz-log", MFD_CLOEXEC);
-    if (fd >= 0 && ftruncate(fd, 4096) == 0) {
-        handler.ApplyConfigValue("FileName", "/proc/self/fd/" + std::to_string(fd));
-        handler.ApplyConfigValue("MaxLength", "4096");
-        // The first line opens the file, finds it full and closes it.
-        LogQuick(LEVEL_ERROR, "fuzzing: log lines are formatted and dropped");
+    const char* tmp = getenv("TMPDIR");
+    std::string path = std::string(tmp != nullptr && *tmp == '/' ? tmp : "/tmp") + "/pnlmon-fuzz-log.XXXXXX";
+    int fd = mkstemp(&path[0]);
+    if (fd >= 0) {
+        if (ftruncate(fd, 4096) == 0) {
+            handler.ApplyConfigValue("FileName", path);
+            handler.ApplyConfigValue("MaxLength", "4096");
+            // The first line opens the file, finds it full and closes it.
+            LogQuick(LEVEL_ERROR, "fuzzing: log lines are formatted and dropped");
+        }
+        close(fd);
+        unlink(path.c_str());
     }
     if (!handler.IsFull()) {
         handler.ApplyConfigValue("FileName", "/dev/null");
-    }
-    if (fd >= 0) {
-        close(fd);
     }
 }

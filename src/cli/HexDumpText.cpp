@@ -33,6 +33,25 @@ void AppendPairs(const std::string& digits, std::vector<unsigned char>& bytes)
     }
 }
 
+// Parses a dump's offset column. False when it does not fit the dump's
+// largest size: such a dump is refused before anything is expanded.
+bool ParseOffset(const std::string& digits, size_t& offset)
+{
+    offset = 0;
+    for (char c : digits) {
+        offset = offset * 16 + static_cast<size_t>(Nibble(c));
+        if (offset > HexDumpText::kMaxBytes) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string Limit()
+{
+    return std::to_string(HexDumpText::kMaxBytes) + " bytes, the most a dump may hold (no monitor report is larger)";
+}
+
 std::vector<std::string> Words(const std::string& text)
 {
     std::vector<std::string> words;
@@ -139,15 +158,21 @@ bool HexDumpText::Read(const std::string& input, std::vector<unsigned char>& byt
             continue;
         }
         std::vector<std::string> words = Words(line);
+        if (words.empty()) {
+            continue;  // only commas
+        }
         bool hasOffset = false;
-        unsigned long offset = 0;
+        size_t offset = 0;
         std::vector<std::string> data;
 
         size_t colon = words[0].find(':');
         if (colon != std::string::npos && colon + 1 == words[0].size() && IsHexDigits(words[0].substr(0, colon))) {
             // xxd: the hex groups end at the two blanks before the text column.
             hasOffset = true;
-            offset = std::stoul(words[0].substr(0, colon), nullptr, 16);
+            if (!ParseOffset(words[0].substr(0, colon), offset)) {
+                error = where + ": offset " + Shorten(words[0].substr(0, colon)) + " lies beyond " + Limit();
+                return false;
+            }
             size_t start = line.find(':') + 1;
             while (start < line.size() && line[start] == ' ') {
                 ++start;
@@ -159,7 +184,10 @@ bool HexDumpText::Read(const std::string& input, std::vector<unsigned char>& byt
             // hexdump -C: the text column sits between bars; a lone offset
             // ends the dump.
             hasOffset = true;
-            offset = std::stoul(words[0], nullptr, 16);
+            if (!ParseOffset(words[0], offset)) {
+                error = where + ": offset " + Shorten(words[0]) + " lies beyond " + Limit();
+                return false;
+            }
             size_t bar = line.find('|');
             data = Words(line.substr(words[0].size(), bar == std::string::npos ? std::string::npos
                                                                                  : bar - words[0].size()));
@@ -199,6 +227,10 @@ bool HexDumpText::Read(const std::string& input, std::vector<unsigned char>& byt
         }
         if (!lineBytes.empty()) {
             previousLine = lineBytes;
+        }
+        if (lineBytes.size() > kMaxBytes - bytes.size()) {
+            error = where + ": the dump holds more than " + Limit();
+            return false;
         }
         bytes.insert(bytes.end(), lineBytes.begin(), lineBytes.end());
         sawLine = true;

@@ -14,6 +14,11 @@
 
 class HexDumpText {
 public:
+    // The most bytes a dump may hold, counting lines that "*" repeats: well
+    // above the largest report (an EDID with its extensions), so that a
+    // short text cannot ask for an unbounded amount of memory.
+    static constexpr size_t kMaxBytes = 64 * 1024;
+
     // The bytes of the dump; false with a reason naming the line when the
     // text is not a hex dump of a known layout.
     static bool Read(const std::string& text, std::vector<unsigned char>& bytes, std::string& error);

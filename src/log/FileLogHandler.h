@@ -65,6 +65,9 @@ private:
     bool m_bLogFull;
     std::chrono::steady_clock::time_point m_NextSizeCheck;  // while Full
     bool m_bShutdown;
+    // The configured path is no regular file (or a link to one): no file
+    // log for this process.
+    bool m_bRefused;
     std::atomic<int> m_MirrorLevel;
     // Guards the file state, so that threads logging their first lines at
     // the same moment open the file once.

@@ -21,6 +21,7 @@ struct Case {
     std::string program = "/bin/sleep";
     std::string argv0;                  // empty = start nothing
     std::vector<std::string> args = {"30"};
+    std::string shown;                  // first argument in /proc, empty = argv0
 };
 
 // Starts the process of the case, asks FlashAware, and prints "active=0/1".
@@ -34,7 +35,7 @@ sandbox::ChildResult Check(const Case& c)
     sandbox::ChildResult r = sandbox::RunInPidNamespace([&]() {
         pid_t pid = -1;
         if (c.program != "" && (!c.argv0.empty() || c.names.find(",,") != std::string::npos)) {
-            pid = StartAs(c.program, c.argv0, c.args);
+            pid = StartAs(c.program, c.argv0, c.args, c.shown.empty() ? nullptr : &c.shown);
             if (pid < 0) {
                 return 2;
             }
@@ -101,6 +102,7 @@ TEST(FlashAware, UtilityStartedThroughAnInterpreterDoesNotMatch)
     c.program = script;
     c.argv0 = script;
     c.args = {};
+    c.shown = "/bin/sh";  // the kernel starts the interpreter under its own path
     EXPECT_FALSE(Active(c));
     unlink(script.c_str());
 }
@@ -141,4 +143,29 @@ TEST(FlashAware, LongProgramPathIsCutAt255Bytes)
     // Short enough to fit: found.
     c.argv0 = "/" + std::string(200, 'd') + "/kap_config";
     EXPECT_TRUE(Active(c));
+}
+
+// The scan right after a start sees the utility every time: the start
+// returns only once /proc shows its command line (it used to return at the
+// exec, when the command line may still read empty).
+TEST(FlashAware, AUtilityIsSeenRightAfterItStarts)
+{
+    sandbox::ResetSystemFolders();
+    testsupport::RouteLog("/dev/null", true);
+    sandbox::ChildResult r = sandbox::RunInPidNamespace([]() {
+        int seen = 0;
+        for (int i = 0; i < 40; ++i) {
+            pid_t pid = StartAs("/bin/sleep", "/opt/tools/kap_config", {"30"});
+            if (pid < 0) {
+                return 2;
+            }
+            seen += FlashAware::isMonitorFlashProgramActive() ? 1 : 0;
+            StopProcess(pid);
+        }
+        printf("seen=%d\n", seen);
+        return 0;
+    });
+    sandbox::ResetSystemFolders();
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("seen=40\n"), std::string::npos) << r.out;
 }

@@ -1,15 +1,14 @@
 #include "TestSupport.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
+#include "NamedProcess.h"
 #include "Sandbox.h"
 
 namespace testsupport {
@@ -102,53 +101,15 @@ std::string StdoutCapture::Stop()
     return content;
 }
 
-pid_t StartAs(const std::string& program, const std::string& argv0, const std::vector<std::string>& args)
+pid_t StartAs(const std::string& program, const std::string& argv0, const std::vector<std::string>& args,
+              const std::string* shown)
 {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) {
-        return -1;
-    }
-    pid_t pid = fork();
-    if (pid < 0) {
-        close(fds[0]);
-        close(fds[1]);
-        return -1;
-    }
-    if (pid == 0) {
-        close(fds[0]);
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(argv0.c_str()));
-        for (const std::string& a : args) {
-            argv.push_back(const_cast<char*>(a.c_str()));
-        }
-        argv.push_back(nullptr);
-        execv(program.c_str(), argv.data());
-        int err = errno;
-        ssize_t ignored = write(fds[1], &err, sizeof(err));
-        (void)ignored;
-        _exit(127);
-    }
-    close(fds[1]);
-    // The pipe closes on exec; anything read means the exec failed.
-    int err = 0;
-    ssize_t got;
-    while ((got = read(fds[0], &err, sizeof(err))) < 0 && errno == EINTR) {
-    }
-    close(fds[0]);
-    if (got > 0) {
-        waitpid(pid, nullptr, 0);
-        return -1;
-    }
-    return pid;
+    return NamedProcess::Start(program, argv0, args, shown);
 }
 
 void StopProcess(pid_t pid)
 {
-    if (pid > 0) {
-        kill(pid, SIGKILL);
-        while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-        }
-    }
+    NamedProcess::Stop(pid);
 }
 
 }  // namespace testsupport

@@ -39,8 +39,10 @@ private:
 };
 
 // Starts `program` with argv[0] set to `argv0` plus the further arguments
-// and returns once the new program runs (the exec happened). -1 on failure.
-pid_t StartAs(const std::string& program, const std::string& argv0, const std::vector<std::string>& args);
+// and returns once /proc shows the new program's command line, beginning
+// with `shown` (argv0 when null): NamedProcess::Start. -1 on failure.
+pid_t StartAs(const std::string& program, const std::string& argv0, const std::vector<std::string>& args,
+              const std::string* shown = nullptr);
 void StopProcess(pid_t pid);
 
 }  // namespace testsupport

@@ -21,6 +21,7 @@
 
 #include "CimHost.h"
 #include "EmulatedBus.h"
+#include "NamedProcess.h"
 #include "Sandbox.h"
 
 using cimhost::CimHost;
@@ -197,19 +198,13 @@ TEST_F(AnnounceTest, DisableDeactivateAndCleanupEndTheAnnouncer)
 TEST_F(AnnounceTest, FlashUtilityAcrossAPlugIsAnnouncedAfterItEnds)
 {
     subscribe();
-    pid_t flasher = fork();
-    ASSERT_GE(flasher, 0);
-    if (flasher == 0) {
-        execl("/bin/sleep", "kap_config", "60", static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    std::this_thread::sleep_for(100ms);
+    pid_t flasher = NamedProcess::Start("/bin/sleep", "kap_config", {"60"});
+    ASSERT_GT(flasher, 0);
     EmulatedBus::instance().plug(Monitor("flashed", "4000001"));
     std::this_thread::sleep_for(2500ms);  // two retries
     EXPECT_EQ(0u, host.indications().size());
     EXPECT_EQ(0, EmulatedBus::instance().opens("flashed"));  // no USB access meanwhile
-    kill(flasher, SIGKILL);
-    waitpid(flasher, nullptr, 0);
+    NamedProcess::Stop(flasher);
     ASSERT_TRUE(host.waitForIndications(1, 5s));
     EXPECT_EQ(std::vector<std::string>{"+" + Id("4000001")}, settled());
 }

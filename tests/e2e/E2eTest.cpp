@@ -24,6 +24,7 @@
 
 #include "CimHost.h"
 #include "EmulatedBus.h"
+#include "NamedProcess.h"
 #include "display.h"
 
 using cimhost::CimHost;
@@ -233,20 +234,14 @@ TEST_F(E2eTest, StatusTableIncludingAFlashUtility)
     EXPECT_EQ(CMPI_RC_ERR_NOT_SUPPORTED, host.deleteInstance(cimhost::HostObjectPath()).status.rc);
 
     // A firmware-flash utility runs (in this binary's own PID namespace).
-    pid_t flasher = fork();
-    ASSERT_GE(flasher, 0);
-    if (flasher == 0) {
-        execl("/bin/sleep", "kap_config", "60", static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    pid_t flasher = NamedProcess::Start("/bin/sleep", "kap_config", {"60"});
+    ASSERT_GT(flasher, 0);
     auto e = host.enumerateInstances(kNs, kClass);
     EXPECT_EQ(CMPI_RC_OK, e.status.rc);
     EXPECT_TRUE(e.instances.empty());
     EXPECT_EQ(CMPI_RC_ERR_NOT_FOUND,
               host.getInstance(kNs, kClass, "DeviceID", "7427-A10-3333333").status.rc);
-    kill(flasher, SIGKILL);
-    waitpid(flasher, nullptr, 0);
+    NamedProcess::Stop(flasher);
 
     EXPECT_EQ(CMPI_RC_OK, host.getInstance(kNs, kClass, "DeviceID", "7427-A10-3333333").status.rc);
 }

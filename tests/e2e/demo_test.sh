@@ -7,9 +7,11 @@
 # that namespace the demo must say plainly why it cannot list anything.
 #
 # The test itself runs in PID and mount namespaces of its own, so its fake
-# flash utility is invisible to every other test, and where our package is
-# installed, its configuration and log stay out of reach (empty folders
-# cover them).
+# flash utility is invisible to every other test. As in the test sandbox,
+# /etc and /var/log are overlays with their upper layers on a tmpfs, and
+# /etc/pnlmon and /var/log/pnlmon are empty folders of the overlays, whether
+# or not the machine has them: nothing installed is read, and nothing is
+# written to the machine, even by a package installed during the run.
 set -euo pipefail
 sim=$1 cimhost=$2 provider=$3 scenario=$4
 here=$(cd "$(dirname "$0")/../.." && pwd)
@@ -17,22 +19,37 @@ demo=$here/scripts/demo.sh
 
 if [ "${PNLMON_DEMO_TEST_NS:-}" != 1 ]; then
   [ "$(id -u)" -eq 0 ] || { echo "needs root (PID namespaces)"; exit 77; }
-  PNLMON_DEMO_TEST_NS=1 exec unshare --mount --propagation private --pid --fork --mount-proc "$0" "$@"
+  layers=$(mktemp -d "${TMPDIR:-/tmp}/pnlmon-demo-test.XXXXXX")
+  rc=0
+  PNLMON_DEMO_TEST_NS=1 PNLMON_DEMO_TEST_LAYERS=$layers \
+    unshare --mount --propagation private --pid --fork --mount-proc "$0" "$@" || rc=$?
+  rmdir "$layers"
+  exit $rc
 fi
-for folder in /etc/pnlmon /var/log/pnlmon; do
-  if [ -e "$folder" ]; then
-    mount -t tmpfs pnlmon-test "$folder"
-  fi
-done
 fail() { echo "FAIL: $*"; exit 1; }
+layers=$PNLMON_DEMO_TEST_LAYERS
+mount -t tmpfs pnlmon-test "$layers" || fail "no tmpfs for the overlays"
+for folder in /etc /var/log; do
+  name=$(basename "$folder")
+  mkdir "$layers/$name-upper" "$layers/$name-work"
+  mount -t overlay pnlmon-test -o "lowerdir=$folder,upperdir=$layers/$name-upper,workdir=$layers/$name-work" "$folder" ||
+    fail "no overlay on $folder"
+done
+for folder in /etc/pnlmon /var/log/pnlmon; do
+  rm -rf "$folder"
+  mkdir "$folder"
+done
 
 (exec -a kap_config sleep 300) &
 utility=$!
 trap 'kill "$utility" 2>/dev/null || true' EXIT
-for _ in $(seq 50); do
+# /proc shows the new program's command line a moment after the exec; the
+# bound is far above any delay of a loaded machine.
+for _ in $(seq 3000); do
   grep -q '^kap_config' "/proc/$utility/cmdline" 2>/dev/null && break
-  sleep 0.1
+  sleep 0.01
 done
+grep -q '^kap_config' "/proc/$utility/cmdline" || fail "the fake utility never showed as kap_config"
 
 # In its own PID namespace the demo does not see the utility.
 rc=0

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Checks the Debian packages of the build tree: builds them with cpack,
-# unpacks them with dpkg -x into a folder of the build tree, and checks what
-# an installation gets. One step per invocation (the CTest fixture runs
-# "build" first and "cleanup" last):
-#   build | contents | tools | paths | consumer | sim | postinst | cleanup
+# Checks what an installation from the build tree gets: installs each
+# component (cmake --install --component, prefix /usr) into a folder of the
+# build tree and checks the files, the tools, the paths and a consumer. The
+# .deb files themselves are made and checked only from debian/
+# (scripts/package-check.sh), the RPMs from packaging/rpm. One step per
+# invocation (the CTest fixture runs "build" first and "cleanup" last):
+#   build | contents | tools | paths | consumer | sim | cleanup
 # Settings come from the environment (see CMakeLists.txt). Exit status 77
 # means "skipped".
 set -euo pipefail
@@ -22,7 +24,7 @@ skip() { echo "SKIP: $*"; exit $SKIP; }
 has_target() { [[ " $PNLMON_TARGETS " == *" $1 "* ]]; }
 need_unpacked() {
   [ ! -f "$work/skipped" ] || skip "$(cat "$work/skipped")"
-  [ -f "$work/unpacked" ] || fail "packages were not unpacked (did packaging_deb_build fail?)"; }
+  [ -f "$work/unpacked" ] || fail "nothing was installed (did packaging_install_build fail?)"; }
 
 # Runs a command in private mount and PID namespaces: /var/log (and an
 # installed /etc/pnlmon) behind empty tmpfs, so that whatever the libraries
@@ -51,7 +53,7 @@ check_resolves() {
 case "$step" in
 build)
   rm -rf "$work"
-  mkdir -p "$work/pkg" "$root" "$TMPDIR"
+  mkdir -p "$root" "$TMPDIR"
   if ! has_target vexdisplay; then
     echo "the library vexdisplay is not part of this build" >"$work/skipped"
     skip "$(cat "$work/skipped")"
@@ -59,23 +61,19 @@ build)
   for f in $PNLMON_BUILT_FILES; do
     [ -e "$f" ] || fail "$f is not built: build the whole project before running the packaging tests"
   done
-  "$PNLMON_CPACK" --config "$PNLMON_BUILD_DIR/CPackConfig.cmake" -G DEB -B "$work/pkg" >"$work/cpack.log" 2>&1 ||
-    { cat "$work/cpack.log"; fail "cpack -G DEB failed"; }
-  shopt -s nullglob
-  debs=("$work"/pkg/*.deb)
-  [ ${#debs[@]} -gt 0 ] || fail "cpack made no .deb"
-  for d in "${debs[@]}"; do
-    echo "== $(basename "$d")"
-    dpkg-deb -f "$d" Package Version Depends
-    dpkg-deb -x "$d" "$root"
+  for component in runtime dev devtools; do
+    [ $component != devtools ] || has_target pnlmon-sim || continue
+    DESTDIR=$root cmake --install "$PNLMON_BUILD_DIR" --prefix /usr --component $component \
+      >>"$work/install.log" 2>&1 || { cat "$work/install.log"; fail "cmake --install --component $component failed"; }
+    # The runtime component alone too: what it must carry by itself.
+    [ $component != runtime ] || DESTDIR=$work/runtime cmake --install "$PNLMON_BUILD_DIR" --prefix /usr \
+      --component runtime >>"$work/install.log" 2>&1 || fail "cmake --install --component runtime failed"
   done
-  rm -rf "$work/pkg/_CPack_Packages"
   touch "$work/unpacked"
   ;;
 
 contents)
   need_unpacked
-  deb=$(ls "$work"/pkg/pnlmon_*.deb) || fail "no pnlmon_*.deb"
   missing=0
   expect() { # expect -f|-d|-L PATH
     if ! test "$1" "$root/$2"; then echo "missing ($1): /$2" >&2; missing=1; fi
@@ -99,11 +97,10 @@ contents)
     fi
   done
   # The CIM object manager opens the provider by its unversioned name: that
-  # link must come with the runtime package, not only with the -dev one.
+  # link must come with the runtime component, not only with the dev one.
   if has_target vexdisplayprov; then
-    listing=$(dpkg-deb -c "$deb")
-    [[ "$listing" == *"/libvexdisplayprov.so -> "* ]] ||
-      { echo "libvexdisplayprov.so is not in the runtime package" >&2; missing=1; }
+    [ -L "$work/runtime/$L/cmpi/libvexdisplayprov.so" ] ||
+      { echo "libvexdisplayprov.so is not in the runtime component" >&2; missing=1; }
   fi
 
   expect -f "usr/$PNLMON_INCLUDEDIR/vexdisplay/display.h"
@@ -160,21 +157,6 @@ contents)
   grep -qx 'AnnounceChanges=immediate' "$root/etc/pnlmon/pnlmon.conf" || fail "pnlmon.conf does not announce immediately"
   grep -qx 'Level=2' "$root/etc/pnlmon/log.conf" || fail "log.conf does not set the terminal's level"
 
-  # Conffiles and maintainer scripts.
-  ctl=$work/control
-  rm -rf "$ctl"
-  dpkg-deb -e "$deb" "$ctl"
-  [ -f "$ctl/conffiles" ] || fail "the package has no conffiles"
-  for conf in /etc/pnlmon/log.conf /etc/pnlmon/pnlmon.conf; do
-    grep -qx "$conf" "$ctl/conffiles" || fail "$conf is not a conffile"
-  done
-  for script in postinst postrm; do
-    [ -x "$ctl/$script" ] || fail "$script missing or not executable"
-    sh -n "$ctl/$script" || fail "$script: syntax error"
-  done
-  grep -q 'groupadd --system "\$group"\|addgroup --system' "$ctl/postinst" || fail "postinst does not create the group"
-  grep -q 'mkdir -p /var/log/pnlmon' "$ctl/postinst" || fail "postinst does not create /var/log/pnlmon"
-
   # The udev rule: one line per supported monitor, identifiers as sysfs shows
   # them (lower-case hex), group and mode on every line.
   rule=$root/${PNLMON_UDEV_RULES_DIR#/}/60-pnlmon.rules
@@ -184,11 +166,6 @@ contents)
   done
   [ "$(grep -c '^[^#]' "$rule")" = 5 ] || fail "udev rule: unexpected active lines"
 
-  # The runtime dependencies follow the libraries' own.
-  depends=$(dpkg-deb -f "$deb" Depends)
-  if readelf -d "$root/$L/libvexdisplay.so.$PNLMON_VERSION" | grep -q 'NEEDED.*libusb-1.0'; then
-    [[ "$depends" == *libusb-1.0-0* ]] || fail "Depends lacks libusb-1.0-0: $depends"
-  fi
   echo "contents ok"
   ;;
 
@@ -320,37 +297,6 @@ JSON
   [ $rc -eq 0 ] || { cat "$work/sim.err" >&2; fail "pnlmon-sim with a hold exited $rc"; }
   grep -qx kap_download <<<"$out" || { cat "$work/sim.err" >&2; fail "no holder process: $out"; }
   echo "sim ok"
-  ;;
-
-postinst)
-  # Runs the package's postinst as dpkg would, twice (install, then
-  # reconfigure), in a private mount namespace over a copy of /etc and an
-  # empty /var/log, so that the group and folder it makes stay in the copies.
-  need_unpacked
-  [ "$(id -u)" -eq 0 ] || skip "needs root for a private mount namespace"
-  unshare --mount --propagation private true 2>/dev/null || skip "no private mount namespace here"
-  ctl=$work/postinst-control
-  ns=$work/postinst-ns
-  rm -rf "$ctl" "$ns"
-  mkdir -p "$ns/varlog"
-  dpkg-deb -e "$(ls "$work"/pkg/pnlmon_*.deb)" "$ctl"
-  cp -a /etc "$ns/etc"
-  if getent group pnlmon >/dev/null; then
-    sed -i '/^pnlmon:/d' "$ns/etc/group"
-    [ ! -f "$ns/etc/gshadow" ] || sed -i '/^pnlmon:/d' "$ns/etc/gshadow"
-  fi
-  # shellcheck disable=SC2016
-  out=$(unshare --mount --propagation private -- sh -c '
-      mount --bind "$1/etc" /etc && mount --bind "$1/varlog" /var/log || exit 90
-      "$2/postinst" configure || exit 91
-      "$2/postinst" configure || exit 92
-      getent group pnlmon >/dev/null || exit 93
-      [ -d /var/log/pnlmon ] || exit 94
-      [ "$(stat -c %a:%U /var/log/pnlmon)" = 755:root ] || exit 95
-      exit 0' sh "$ns" "$ctl" 2>&1) || fail "postinst check failed ($?): $out"
-  grep -q '^pnlmon:' "$ns/etc/group" || fail "postinst did not create the group pnlmon"
-  rm -rf "$ns" "$ctl"
-  echo "postinst ok"
   ;;
 
 cleanup)

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "EmulatedBus.h"
+#include "NamedProcess.h"
 #include "Sandbox.h"
 #include "ServedProcess.h"
 #include "SoakMonitor.h"
@@ -51,15 +52,11 @@ bool Exists(const std::string& path)
     return stat(path.c_str(), &st) == 0;
 }
 
-// A process whose program name is `name`, as a flash utility would be.
+// A process whose program name is `name`, as a flash utility would be,
+// once /proc shows it so.
 pid_t StartProcessNamed(const char* name)
 {
-    pid_t pid = fork();
-    if (pid == 0) {
-        execl("/bin/sleep", name, "60", static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    return pid;
+    return NamedProcess::Start("/bin/sleep", name, {"60"});
 }
 
 void Stop(pid_t pid)
@@ -100,7 +97,7 @@ protected:
     {
         ExpectClean(ServedProcess::Run([hidden](ServedProcess& p) {
             pid_t flasher = StartProcessNamed("kap_config");
-            usleep(100 * 1000);
+            p.expect(flasher > 0, "kap_config started");
             auto all = p.host().enumerateInstances(kNs, kClass);
             p.expect(all.ok() && all.instances.size() == (hidden ? 0u : 2u),
                      std::string(hidden ? "hidden" : "served") + " while kap_config runs: " +

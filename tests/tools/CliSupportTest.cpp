@@ -121,6 +121,38 @@ TEST(HexDumpText, WrittenDumpsReadBackAndBadOnesNameTheLine)
     EXPECT_FALSE(text(""));
 }
 
+// Dumps that ask for too much: an offset wider than any number, a "*" line
+// followed by an end offset a gigabyte away. They are refused as dumps,
+// before anything is expanded; a repeat up to the limit still reads.
+TEST(HexDumpText, OversizedOffsetsAndRepeatsAreRefusedUpToTheLimit)
+{
+    std::vector<unsigned char> back;
+    std::string error;
+    const std::string line = "00000000  00 01 02 03 04 05 06 07  08 09 0a 0b 0c 0d 0e 0f  |................|\n";
+    const struct {
+        std::string text;
+        const char* error;
+    } bad[] = {
+        {"99999999999999999999: 0011\n", "line 1: offset 99999999999999999999 lies beyond 65536 bytes"},
+        {"99999999999999999999  00 11  |..|\n", "line 1: offset 99999999999999999999 lies beyond 65536 bytes"},
+        {line + "*\n40000000\n", "line 3: offset 40000000 lies beyond 65536 bytes"},
+        {line + "*\nffffffffffffffffffff\n", "line 3: offset ffffffffffffffffffff lies beyond"},
+        {line + "*\n00010000  00 |.|\n", "line 3: the dump holds more than 65536 bytes"},
+    };
+    for (const auto& b : bad) {
+        EXPECT_FALSE(HexDumpText::Read(b.text, back, error)) << b.text;
+        EXPECT_NE(std::string::npos, error.find(b.error)) << error;
+        EXPECT_TRUE(back.empty() || back.size() <= HexDumpText::kMaxBytes);
+    }
+
+    ASSERT_TRUE(HexDumpText::Read(line + "*\n00010000\n", back, error)) << error;
+    ASSERT_EQ(back.size(), HexDumpText::kMaxBytes);
+    EXPECT_EQ(back[0xfff1], 0x01);
+    // Leading zeros do not count against the limit; a line of commas holds no byte.
+    ASSERT_TRUE(HexDumpText::Read("0000000000000000000000: 0a0b\n,,\n , \n", back, error)) << error;
+    EXPECT_EQ((std::vector<unsigned char>{0x0a, 0x0b}), back);
+}
+
 struct Parsed {
     int status;
     std::vector<std::string> seen;
