@@ -12,7 +12,9 @@
 #      installed emulator and CIM host), builds a consumer with find_package
 #      and pkg-config and as a package of its own (its dependency on
 #      libvexdisplay3 must come from dpkg-shlibdeps), re-runs postinst,
-#      then purges everything and checks that nothing of ours is left.
+#      then purges everything and checks that nothing of ours is left;
+#   5. (as root, unless --no-install) the fleet metrics: the packages with
+#      prometheus-node-exporter and promtool (tests/packaging/prometheus_check.sh).
 # Usage: scripts/package-check.sh [--no-install] [--keep WORKDIR]
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -186,6 +188,10 @@ fi
 # ------------------------------------------------------ installed packages
 if [ $install = 1 ]; then
   "$here/scripts/package-install-check.sh" "$work" "$version" || failures=$((failures + 1))
+  # The fleet metrics with node_exporter and promtool (installs and purges
+  # on its own).
+  step "fleet metrics (prometheus-node-exporter)"
+  "$here/tests/packaging/prometheus_check.sh" "$work" || failures=$((failures + 1))
 fi
 
 step "done"
