@@ -358,17 +358,26 @@ DISPLAY_CODE Watch(DisplayApi& api, FILE* out, const Options& options)
     return code;
 }
 
-// The metrics of one reading, to standard output or replacing a file. The
-// exit status is the listing's; a failed read is also told by the metrics.
-int Metrics(DisplayApi& api, FILE* out, const Options& options)
+// Writes the metrics of a reading to standard output or replaces the file.
+bool WriteMetrics(const PrometheusView::Reading& reading, FILE* out, const Options& options)
 {
-    PrometheusView::Reading reading = PrometheusView::Read(api);
     const std::string text = PrometheusView::Format(reading);
     std::string error;
     if (options.output.empty()) {
         fputs(text.c_str(), out);
     } else if (!AtomicFile::Write(options.output, text, 0644, error)) {
         fprintf(stderr, "pnlmon-inventory: %s\n", error.c_str());
+        return false;
+    }
+    return true;
+}
+
+// The metrics of one reading. The exit status is the listing's; a failed
+// read is also told by the metrics.
+int Metrics(DisplayApi& api, FILE* out, const Options& options)
+{
+    PrometheusView::Reading reading = PrometheusView::Read(api);
+    if (!WriteMetrics(reading, out, options)) {
         return kExitOutputFailed;
     }
     size_t denied = 0;
@@ -587,6 +596,14 @@ int main(int argc, char** argv)
         DISPLAY_CODE code = api.initialiseDisplayDriver();
         if (code != DSP_OK) {
             ExplainCode(code);
+            if (options.prometheus) {
+                // The metrics say that nothing could be read.
+                PrometheusView::Reading reading;
+                reading.code = code;
+                if (!WriteMetrics(reading, output.out(), options) || !output.finish()) {
+                    return kExitOutputFailed;
+                }
+            }
             return static_cast<int>(code);
         }
         result = options.watch        ? static_cast<int>(Watch(api, output.out(), options))
