@@ -33,6 +33,9 @@ installed prometheus-node-exporter && had_exporter=1
 [ ! -e "$textfile/pnlmon.prom" ] || { echo "FAIL: $textfile/pnlmon.prom exists already: not touching it" >&2; exit 1; }
 had_group=0
 getent group pnlmon >/dev/null && had_group=1
+# prometheus-node-exporter creates a system user that its purge keeps.
+had_user=0
+getent passwd prometheus >/dev/null && had_user=1
 
 exporter_pid=""
 made_policy=0
@@ -45,6 +48,12 @@ cleanup() {
   [ $made_policy = 0 ] || rm -f /usr/sbin/policy-rc.d
   if [ $had_group = 0 ] && getent group pnlmon >/dev/null; then
     delgroup --system --quiet pnlmon 2>/dev/null || groupdel pnlmon
+  fi
+  if [ $had_user = 0 ] && getent passwd prometheus >/dev/null; then
+    deluser --system --quiet prometheus >/dev/null 2>&1 || userdel prometheus
+  fi
+  if [ $had_user = 0 ] && getent group prometheus >/dev/null; then
+    delgroup --system --quiet prometheus 2>/dev/null || groupdel prometheus
   fi
 }
 trap cleanup EXIT
@@ -261,8 +270,9 @@ apt-get purge -y -q pnlmon >"$m/purge-pnlmon.log" 2>&1 || fail "apt-get purge pn
 [ ! -e /etc/systemd/system/timers.target.wants/pnlmon-metrics.timer ] || fail "the timer link is left after the purge"
 cleanup
 trap - EXIT
-if [ $had_exporter = 0 ] && pgrep -x prometheus-node-exporter >/dev/null; then
-  fail "node_exporter is still running: $(pgrep -a -x prometheus-node-exporter)"
+if pgrep -f "^prometheus-node-exporter --web.listen-address=127.0.0.1:$port " >/dev/null; then
+  fail "node_exporter is still running: $(pgrep -a -f "^prometheus-node-exporter --web.listen-address=127.0.0.1:$port ")"
 fi
+[ $had_user = 1 ] || ! getent passwd prometheus >/dev/null || fail "the user prometheus is left"
 echo "prometheus check: $failures failures ($(cat "$m/duration.txt" 2>/dev/null))"
 [ $failures = 0 ]
