@@ -103,17 +103,33 @@ exec_start=$(sed -n 's/^ExecStart=//p' "$service" | sed "s|\${PNLMON_TEXTFILE_DI
   fail "unexpected ExecStart: $exec_start"
 success_statuses=" $(sed -n 's/^SuccessExitStatus=//p' "$service") "
 
-# collect SCENARIO [BEFORE]: runs the service's command under the installed
-# emulator as the service would run it (root without any capability, no new
-# privileges), in a PID namespace of its own; BEFORE is shell run in that
-# namespace first (a fake flash utility). Leaves the status in $status.
+# The service's command in an approximation of its sandbox, where systemd
+# cannot run: no network, the whole file system read-only but the folders
+# of ReadWritePaths= and /tmp (PrivateTmp= gives a writable one; the
+# emulator's device sockets live there), root without any capability and
+# no new privileges. Not approximated: DevicePolicy=/DeviceAllow= (the
+# emulated device nodes are sockets in /tmp), SystemCallFilter= and the
+# Protect*= settings of kernel and cgroups.
+sandboxed=$m/sandboxed.sh
+cat >"$sandboxed" <<SH
+#!/bin/sh
+set -e
+for d in /tmp $textfile /var/log/pnlmon; do mount --bind "\$d" "\$d"; done
+mount -o remount,bind,ro /
+if touch /etc/pnlmon/.probe 2>/dev/null; then rm -f /etc/pnlmon/.probe; echo "the sandbox is not read-only" >&2; exit 70; fi
+exec setpriv --no-new-privs --bounding-set=-all --inh-caps=-all --ambient-caps=-all $exec_start
+SH
+chmod 755 "$sandboxed"
+
+# collect SCENARIO [BEFORE]: runs the service's command, sandboxed as above,
+# under the installed emulator, in a PID namespace of its own; BEFORE is
+# shell run in that namespace first (a fake flash utility). Leaves the
+# status in $status.
 collect() {
   local scenario=$1 before=${2:-:}
   status=0
-  # shellcheck disable=SC2086
   unshare --pid --fork --mount-proc bash -c "$before
-    pnlmon-sim -q '$scenario' -- setpriv --no-new-privs --bounding-set=-all --inh-caps=-all --ambient-caps=-all \
-      $exec_start" >"$m/collect.out" 2>"$m/collect.err" || status=$?
+    pnlmon-sim -q '$scenario' -- unshare --net --mount '$sandboxed'" >"$m/collect.out" 2>"$m/collect.err" || status=$?
   [ ! -s "$m/collect.out" ] || fail "the collector wrote to standard output: $(head -3 "$m/collect.out")"
   [[ "$success_statuses" == *" $status "* ]] || [ "$status" = 0 ] ||
     { cat "$m/collect.err" >&2; fail "the collector ended with $status, which fails the unit"; }
