@@ -21,7 +21,7 @@ if [ "${SKIP_BUILD:-0}" != 1 ]; then
   cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPNLMON_BUILD_TESTS=ON \
     -DPNLMON_BUILD_BENCH=ON -DSANITIZE= >/dev/null
   cmake --build "$build" -j"$(nproc)" --target pnlmon_bench_enumeration pnlmon_bench_flashaware \
-    bench_provider vexdisplayprov >/dev/null
+    bench_provider vexdisplayprov pnlmon_bench_collector pnlmon-inventory >/dev/null
 fi
 
 raw="$build/perf-raw"
@@ -45,6 +45,7 @@ run enum-level4 "$build/bench/driver/pnlmon_bench_enumeration" \
 run memory "$build/bench/driver/pnlmon_bench_enumeration" --log-off --benchmark_filter='BM_DriverMemory'
 run flashaware "$build/bench/driver/pnlmon_bench_flashaware" --benchmark_min_time=1
 run provider "$build/bench/provider/bench_provider" --benchmark_min_time=2
+run collector "$build/bench/tools/pnlmon_bench_collector"
 fi
 
 if [[ " $stages " == *" callgrind "* ]] && [ "$callgrind" = 1 ] && command -v valgrind >/dev/null; then

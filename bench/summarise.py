@@ -93,6 +93,14 @@ for label, a, b in (("VmRSS", r1, r16), ("heap in use", h1, h16)):
     if a is not None and b is not None:
         row(f"driver {label} per monitor ((16-1)/15)", None, (b - a) / 15, "KiB", "")
 
+coll = medians("collector")
+for monitors in (1, 2, 4):
+    b = coll.get(f"BM_CollectorRun/{monitors}/min_time:2.000/real_time")
+    row(f"metrics collector run, CPU, {monitors} monitor(s)", None,
+        None if b is None else b.get("cpu_ms_per_run"), "ms", "child user+system time per run")
+    row(f"metrics collector run, wall, {monitors} monitor(s)", None,
+        None if b is None else b["real_time"], "ms", "real time per run (machine load counts)")
+
 width = [max(len(r[i]) for r in rows) for i in range(5)]
 for r in rows:
     print("  ".join(r[i].ljust(width[i]) for i in range(5)).rstrip())

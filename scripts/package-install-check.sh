@@ -28,7 +28,7 @@ work=$(realpath "$work")
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 L=/usr/lib/$multiarch
 ours=(libvexdisplay3 libvexdisplay-dev pnlmon-cim-provider pnlmon pnlmon-devtools)
-steps=(clean_stage install maintainer_scripts tools emulated consumer consumer_package purge)
+steps=(clean_stage install maintainer_scripts tools emulated consumer consumer_package purge fleet_metrics)
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 export DEBIAN_FRONTEND=noninteractive
@@ -198,6 +198,12 @@ step_purge() {
   left=$(find /usr /etc /lib/udev /var/lib/dpkg/info \( -name '*vexdisplay*' -o -name 'pnlmon*' -o -name 'libpnlmon*' -o -name '60-pnlmon.rules' \) 2>/dev/null | grep -v "^$here" || true)
   [ -z "$left" ] || fail "left after the purge: $left"
   getent group pnlmon >/dev/null || fail "the purge took the group pnlmon away"
+}
+
+step_fleet_metrics() {
+  # The fleet metrics with prometheus-node-exporter and promtool; installs
+  # and purges on its own, in these overlays too.
+  "$here/tests/packaging/prometheus_check.sh" "$work" || fail "fleet metrics"
 }
 
 for s in "${steps[@]}"; do

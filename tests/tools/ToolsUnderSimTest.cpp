@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -292,6 +293,87 @@ TEST(ToolsUnderSim, EveryToolFollowsTheSameConventions)
     }
     ToolRun libraryVersion = Exec({kInventory, "--version"});
     EXPECT_NE(std::string::npos, libraryVersion.out.find("libvexdisplay: PNLMON Version 3.")) << libraryVersion.out;
+}
+
+// Tilo and Sarn, the Sarn's interface claimed by another program (the
+// emulator refuses the claim as busy).
+const char kHeldScenario[] = R"({
+  "monitors": [
+    {"name": "tilo", "vid": "0x04B3", "pid": "0x4676"},
+    {"name": "sarn", "vid": "0x0F66", "pid": "0x467A", "fault": {"kind": "ClaimFails"}}
+  ]
+})";
+
+std::string Sample(const std::string& text, const std::string& start)
+{
+    size_t at = text.find("\n" + start);
+    return at == std::string::npos ? "" : text.substr(at + 1, text.find('\n', at + 1) - at - 1);
+}
+
+TEST(ToolsUnderSim, PrometheusMetricsReplaceTheFileAfterGoodAndFailedReads)
+{
+    sandbox::ResetSystemFolders();
+    const std::string folder = sandbox::ScratchDir() + "/textfile";
+    ASSERT_EQ(0, system(("rm -rf " + folder + " && mkdir " + folder).c_str()));
+    const std::string file = folder + "/pnlmon.prom";
+    const std::string two = kExamples + "/two-monitors.json";
+
+    ToolRun good = Sim(two, {kInventory, "--prometheus", "--output=" + file});
+    ASSERT_EQ(0, good.status) << good.err;
+    EXPECT_EQ("", good.out);
+    std::string text;
+    ASSERT_TRUE(sandbox::ReadFile(file, text));
+    EXPECT_EQ(text, Sim(two, {kInventory, "--prometheus"}).out.substr(0, text.find("pnlmon_read_duration")) +
+                        text.substr(text.find("pnlmon_read_duration")))
+        << "standard output and the file differ";
+    EXPECT_EQ("pnlmon_read_success 1", Sample(text, "pnlmon_read_success "));
+    EXPECT_EQ("pnlmon_monitors_attached 2", Sample(text, "pnlmon_monitors_attached "));
+    EXPECT_EQ("pnlmon_monitor_power_on_seconds_total{device_id=\"7427-A10-TL12345\"} 18756000",
+              Sample(text, "pnlmon_monitor_power_on_seconds_total{device_id=\"7427"));
+    EXPECT_EQ("pnlmon_monitor_mode_refresh_hertz{device_id=\"7429-C16-SR24680\"} 59",
+              Sample(text, "pnlmon_monitor_mode_refresh_hertz{device_id=\"7429"));
+    EXPECT_NE(std::string::npos, text.find("video_source=\"DisplayPort\",bus=\"1\",device=\"")) << text;
+
+    // Blank identity memory: the labels carry the escaped bytes.
+    ToolRun blank = Sim(WriteScenario("blank.json", kBlankScenario), {kInventory, "--prometheus"});
+    ASSERT_EQ(0, blank.status) << blank.err;
+    EXPECT_NE(std::string::npos, blank.out.find("{device_id=\"\\\\xff\\\\xff\\\\xff\\\\xff-")) << blank.out;
+
+    // Held by another program: counted as busy, and the read still succeeds.
+    ToolRun held = Sim(WriteScenario("held.json", kHeldScenario), {kInventory, "--prometheus"});
+    ASSERT_EQ(0, held.status) << held.err;
+    EXPECT_EQ("pnlmon_monitors_attached 2", Sample(held.out, "pnlmon_monitors_attached "));
+    EXPECT_EQ("pnlmon_monitors_busy 1", Sample(held.out, "pnlmon_monitors_busy "));
+    EXPECT_EQ("pnlmon_monitors_unreadable 0", Sample(held.out, "pnlmon_monitors_unreadable "));
+    EXPECT_EQ("pnlmon_read_success 1", Sample(held.out, "pnlmon_read_success "));
+    EXPECT_NE(std::string::npos, held.out.find("pnlmon_monitor_info{device_id=\"7427-A10-")) << held.out;
+
+    // A flash utility runs: the file is replaced by one that says so, with
+    // no monitor values left from before; the exit status is the listing's.
+    pid_t utility = fork();
+    if (utility == 0) {
+        execl("/bin/sleep", "kap_config", "60", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ToolRun flashing = Sim(two, {kInventory, "--prometheus", "--output", file});
+    kill(utility, SIGKILL);
+    waitpid(utility, nullptr, 0);
+    EXPECT_EQ(11, flashing.status) << flashing.err;
+    ASSERT_TRUE(sandbox::ReadFile(file, text));
+    EXPECT_EQ("pnlmon_read_success 0", Sample(text, "pnlmon_read_success "));
+    EXPECT_EQ("pnlmon_flash_utility_running 1", Sample(text, "pnlmon_flash_utility_running "));
+    EXPECT_EQ(std::string::npos, text.find("pnlmon_monitor")) << text;
+
+    // Nothing but the file in the folder; an unwritable place keeps nothing.
+    ToolRun nowhere = Sim(two, {kInventory, "--prometheus", "--output=" + folder + "/missing/pnlmon.prom"});
+    EXPECT_EQ(74, nowhere.status);
+    EXPECT_NE(std::string::npos, nowhere.err.find("missing")) << nowhere.err;
+    EXPECT_EQ(0, system(("test \"$(ls -A " + folder + ")\" = pnlmon.prom").c_str()));
+
+    EXPECT_EQ(64, Exec({kInventory, "--prometheus", "--json"}).status);
+    EXPECT_EQ(64, Exec({kInventory, "--output=x.prom"}).status);
+    EXPECT_EQ(64, Exec({kInventory, "--prometheus", "--id=x"}).status);
+    sandbox::ResetSystemFolders();
 }
 
 }  // namespace

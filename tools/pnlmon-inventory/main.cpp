@@ -22,6 +22,8 @@
 #include "DeviceHolder.h"
 #include "HexDumpText.h"
 #include "MonitorView.h"
+#include "PrometheusView.h"
+#include "AtomicFile.h"
 #include "ToolOutput.h"
 #include "display.h"
 #include "log.h"
@@ -38,12 +40,15 @@ const char kGroup[] = "pnlmon";
 const char kSynopsis[] =
     "[-l | -j] [-r] [-i ID | -s [BUS:]DEV] [-v...]\n"
     "-e [-i ID | -s [BUS:]DEV]\n"
-    "-w SECONDS [-c N] [-j] [-i ID]";
+    "-w SECONDS [-c N] [-j] [-i ID]\n"
+    "--prometheus [--output=FILE]";
 
 const char kDescription[] =
     "Lists the supported point-of-sale monitors attached over USB: in detail\n"
     "(the default), one line per monitor (-l) or as JSON (-j). -e writes the\n"
-    "raw EDID of one monitor to standard output (pipe it into edid-decode).";
+    "raw EDID of one monitor to standard output (pipe it into edid-decode).\n"
+    "--prometheus writes the monitors' state as Prometheus metrics (for the\n"
+    "textfile collector of node_exporter).";
 
 const char kFooter[] =
     "Text the monitor sent that is not printable is shown as \\xHH in the views\n"
@@ -66,7 +71,8 @@ const char kFooter[] =
     "      (a flash utility, say); try again later\n"
     "  77  monitors found, but this user may not open them\n";
 
-enum OptionId { kJson = 'j', kList = 'l', kRaw = 'r', kEdid = 'e', kWatch = 'w', kCount = 'c', kId = 'i', kUsb = 's' };
+enum OptionId { kJson = 'j', kList = 'l', kRaw = 'r', kEdid = 'e', kWatch = 'w', kCount = 'c', kId = 'i', kUsb = 's',
+                kPrometheus = 0x200, kOutput = 0x201 };
 
 struct Options {
     bool json = false;
@@ -74,6 +80,8 @@ struct Options {
     bool raw = false;
     bool edid = false;
     bool watch = false;
+    bool prometheus = false;
+    std::string output;  // with --prometheus: the file to replace
     double interval = 0;
     long count = -1;
     std::string id;
@@ -361,6 +369,47 @@ DISPLAY_CODE Watch(DisplayApi& api, FILE* out, const Options& options)
     return code;
 }
 
+// Writes the metrics of a reading to standard output or replaces the file.
+bool WriteMetrics(const PrometheusView::Reading& reading, FILE* out, const Options& options)
+{
+    const std::string text = PrometheusView::Format(reading);
+    std::string error;
+    if (options.output.empty()) {
+        fputs(text.c_str(), out);
+    } else if (!AtomicFile::Write(options.output, text, 0644, error)) {
+        fprintf(stderr, "pnlmon-inventory: %s\n", error.c_str());
+        return false;
+    }
+    return true;
+}
+
+// The metrics of one reading. The exit status is the listing's; a failed
+// read is also told by the metrics.
+int Metrics(DisplayApi& api, FILE* out, const Options& options)
+{
+    PrometheusView::Reading reading = PrometheusView::Read(api);
+    if (!WriteMetrics(reading, out, options)) {
+        return kExitOutputFailed;
+    }
+    size_t denied = 0;
+    for (const DisplayReport& report : reading.reports) {
+        if (report.state == DisplayReport::OPEN_FAILED && report.usbError == kUsbErrorAccess) {
+            ++denied;
+        }
+    }
+    if (denied > 0) {
+        ExplainPermission(denied);
+    }
+    if (!reading.records.empty()) {
+        return 0;
+    }
+    if (reading.code != DSP_OK && reading.code != DSP_NO_DEVICES) {
+        ExplainCode(reading.code);
+        return reading.code;
+    }
+    return denied > 0 ? kExitNoPermission : kExitNoMonitor;
+}
+
 int List(DisplayApi& api, FILE* out, const Options& options)
 {
     DisplayInformationList records;
@@ -484,6 +533,10 @@ int main(int argc, char** argv)
             {"watch", 'w', CommandLine::kRequired, "SECONDS",
              "print each arrival and departure as it happens, and also\nenumerate every SECONDS seconds (0: only when a monitor\ncomes or goes)", kWatch},
             {"count", 'c', CommandLine::kRequired, "N", "with --watch: stop after N enumerations", kCount},
+            {"prometheus", 0, CommandLine::kNone, nullptr,
+             "the monitors' state as Prometheus metrics (text format)", kPrometheus},
+            {"output", 0, CommandLine::kRequired, "FILE",
+             "with --prometheus: replace FILE atomically (a temporary\nfile in its folder, then renamed) instead of\nwriting to standard output", kOutput},
         },
         kFooter);
     commandLine.addVersionLine(std::string("libvexdisplay: ") + PnlmonlVersion + BuildDate);
@@ -493,6 +546,14 @@ int main(int argc, char** argv)
         case kList: options.list = true; return true;
         case kRaw: options.raw = true; return true;
         case kEdid: options.edid = true; return true;
+        case kPrometheus: options.prometheus = true; return true;
+        case kOutput:
+            options.output = value;
+            if (options.output.empty()) {
+                error = "--output needs a file name";
+                return false;
+            }
+            return true;
         case kId:
             options.id = value;
             if (options.id.empty()) {
@@ -541,6 +602,13 @@ int main(int argc, char** argv)
     if (options.watch && (options.list || options.raw || options.byUsb)) {
         return commandLine.usageError("--watch takes only --json, --id and --count");
     }
+    if (options.prometheus && (options.json || options.list || options.raw || options.edid || options.watch ||
+                               !options.id.empty() || options.byUsb)) {
+        return commandLine.usageError("--prometheus takes only --output");
+    }
+    if (!options.output.empty() && !options.prometheus) {
+        return commandLine.usageError("--output needs --prometheus");
+    }
     options.verbosity = commandLine.verbosity();
 
     ToolOutput output;
@@ -559,9 +627,19 @@ int main(int argc, char** argv)
         DISPLAY_CODE code = api.initialiseDisplayDriver();
         if (code != DSP_OK) {
             ExplainCode(code);
+            if (options.prometheus) {
+                // The metrics say that nothing could be read.
+                PrometheusView::Reading reading;
+                reading.code = code;
+                if (!WriteMetrics(reading, output.out(), options) || !output.finish()) {
+                    return kExitOutputFailed;
+                }
+            }
             return static_cast<int>(code);
         }
-        result = options.watch ? static_cast<int>(Watch(api, output.out(), options)) : List(api, output.out(), options);
+        result = options.watch        ? static_cast<int>(Watch(api, output.out(), options))
+                 : options.prometheus ? Metrics(api, output.out(), options)
+                                      : List(api, output.out(), options);
     }
     if (!output.finish()) {
         fprintf(stderr, "pnlmon-inventory: cannot write the output: %s\n", strerror(errno));
