@@ -25,6 +25,7 @@
 #include "CimHost.h"
 #include "EmulatedBus.h"
 #include "NamedProcess.h"
+#include "Sandbox.h"
 #include "display.h"
 
 using cimhost::CimHost;
@@ -138,6 +139,13 @@ std::map<std::string, DisplayInformation> DriverRecords()
 
 class E2eTest : public testing::Test {
 protected:
+    // The suite writes more than the default 10 MiB at the trace level; the
+    // lines a later test looks for must still reach the file.
+    static void SetUpTestSuite()
+    {
+        ASSERT_TRUE(sandbox::WriteFile("/etc/pnlmon/log.conf", "MaxLength=268435456\n"));
+    }
+
     void SetUp() override
     {
         std::string error;
@@ -467,8 +475,8 @@ TEST_F(E2eTest, TerminatingCleanupWaitsForAnIndicationInFlight)
 TEST_F(E2eTest, MonitorControlBytesReachClientsAndTheLogEscaped)
 {
     const std::string serial("1\x1b\n\xff\x7f\\\"", 7);
-    EmulatedBus::instance().plug(Monitor("odd", 0x4676, Fields("7427", "A10", serial)));
     subscribe();
+    EmulatedBus::instance().plug(Monitor("odd", 0x4676, Fields("7427", "A10", serial)));
     const std::string key = "7427-A10-1\\x1b\\x0a\\xff\\x7f\\\"";
     auto names = host.enumerateInstanceNames(kNs, kClass);
     ASSERT_EQ(CMPI_RC_OK, names.status.rc);
@@ -505,10 +513,10 @@ TEST_F(E2eTest, MonitorControlBytesReachClientsAndTheLogEscaped)
 TEST_F(E2eTest, RepeatedIdentitiesGetKeysFromTheirPlace)
 {
     InventoryFields blank = Fields("\xff\xff\xff\xff", "\xff\xff\xff", std::string(7, '\xff'));
+    subscribe();
     EmulatedBus::instance().plug(Monitor("first", 0x4676, blank));
     EmulatedBus::instance().plug(Monitor("second", 0x4676, blank));
     EmulatedBus::instance().plug(Monitor("own", 0x4676, Fields("7427", "A10", "1212121")));
-    subscribe();
     auto names = host.enumerateInstanceNames(kNs, kClass);
     ASSERT_EQ(CMPI_RC_OK, names.status.rc);
     ASSERT_EQ(3u, names.paths.size());

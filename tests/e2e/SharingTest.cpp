@@ -180,6 +180,9 @@ protected:
     {
         sandbox::ResetSystemFolders();
         ASSERT_TRUE(sandbox::WriteFile("/etc/pnlmon/pnlmon.conf", "AnnounceChanges=immediate\n"));
+        // The tool loop writes more than the default 10 MiB at the trace
+        // level; the lines the later tests look for must still be written.
+        ASSERT_TRUE(sandbox::WriteFile("/etc/pnlmon/log.conf", "MaxLength=268435456\n"));
     }
 
     void SetUp() override
