@@ -27,28 +27,11 @@
 #include "CpuMeter.h"
 #include "HoldMeter.h"
 #include "EmulatedBus.h"
-#include "InventoryFields.h"
-#include "MonitorSpec.h"
+#include "NumberedMonitors.h"
 #include "Sandbox.h"
 #include "display.h"
 
 namespace {
-
-void PlugMonitors(int count)
-{
-    usbemu::EmulatedBus& bus = usbemu::EmulatedBus::instance();
-    bus.unplugAll();
-    for (int i = 0; i < count; ++i) {
-        usbemu::MonitorSpec spec;
-        spec.name = "m" + std::to_string(i);
-        usbemu::InventoryFields fields;
-        char serial[16];
-        snprintf(serial, sizeof(serial), "%07d", i);
-        fields.serialNumber = serial;
-        spec.inventory = fields.bytes();
-        bus.plug(spec);
-    }
-}
 
 double ThreadCpuSeconds()
 {
@@ -123,7 +106,7 @@ void EmptyLog()
 void BM_DriverEnumeration(benchmark::State& state)
 {
     const int monitors = static_cast<int>(state.range(0));
-    PlugMonitors(monitors);
+    NumberedMonitors::Plug(monitors);
     EmptyLog();
     QuietStdout quiet;
     DisplayApi api;
@@ -172,7 +155,7 @@ void BM_DriverEnumeration(benchmark::State& state)
 void BM_DriverMemory(benchmark::State& state)
 {
     const int monitors = static_cast<int>(state.range(0));
-    PlugMonitors(monitors);
+    NumberedMonitors::Plug(monitors);
     QuietStdout quiet;
     for (auto _ : state) {
         state.PauseTiming();
@@ -220,7 +203,7 @@ bool Exchange(libusb_device_handle* h, unsigned char command, unsigned char sele
 void BareLibusb(benchmark::State& state, bool keepOpen)
 {
     const int monitors = static_cast<int>(state.range(0));
-    PlugMonitors(monitors);
+    NumberedMonitors::Plug(monitors);
     libusb_context* ctx = nullptr;
     libusb_init(&ctx);
     double cpu = 0;

@@ -16,29 +16,12 @@
 #include <string>
 
 #include "EmulatedBus.h"
-#include "InventoryFields.h"
-#include "MonitorSpec.h"
+#include "NumberedMonitors.h"
 #include "PrometheusView.h"
 #include "Preload.h"
 #include "Sandbox.h"
 
 namespace {
-
-void PlugMonitors(int count)
-{
-    usbemu::EmulatedBus& bus = usbemu::EmulatedBus::instance();
-    bus.unplugAll();
-    for (int i = 0; i < count; ++i) {
-        usbemu::MonitorSpec spec;
-        spec.name = "m" + std::to_string(i);
-        usbemu::InventoryFields fields;
-        char serial[16];
-        snprintf(serial, sizeof(serial), "%07d", i);
-        fields.serialNumber = serial;
-        spec.inventory = fields.bytes();
-        bus.plug(spec);
-    }
-}
 
 double ChildrenCpuSeconds()
 {
@@ -51,7 +34,7 @@ double ChildrenCpuSeconds()
 void BM_CollectorRun(benchmark::State& state)
 {
     const int monitors = static_cast<int>(state.range(0));
-    PlugMonitors(monitors);
+    NumberedMonitors::Plug(monitors);
     const std::string output = "--output=" + sandbox::ScratchDir() + "/pnlmon.prom";
     const double cpu0 = ChildrenCpuSeconds();
     for (auto _ : state) {
