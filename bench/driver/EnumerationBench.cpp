@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSandbox.h"
 #include "CpuMeter.h"
 #include "HoldMeter.h"
 #include "EmulatedBus.h"
@@ -283,15 +284,9 @@ BENCHMARK(BM_BareLibusbKeepOpen)->Arg(1)->Arg(4)->Arg(16)->Unit(benchmark::kMill
 
 int main(int argc, char** argv)
 {
-    // Run from the build tree, where the preload shim is not beside it.
-    setenv("PNLMON_NLFIX", PNLMON_BUILD_NLFIX, 0);
-    usbemu::EnsurePreload(argc, argv);
-    std::string error;
-    if (!sandbox::Enter(&error, true)) {
-        fprintf(stderr, "cannot enter the private namespace: %s\n", error.c_str());
+    if (!BenchSandbox::Enter(argc, argv)) {
         return 1;
     }
-    setenv("TMPDIR", sandbox::ScratchDir().c_str(), 1);
     // The driver logs everything (its default level) to
     // "/var/log/pnlmon/pnlmon.log", here on the private tmpfs, with the size
     // limit raised so that every line is written; or nothing with --log-off.

@@ -15,10 +15,10 @@
 #include <cstdlib>
 #include <string>
 
+#include "BenchSandbox.h"
 #include "EmulatedBus.h"
 #include "NumberedMonitors.h"
 #include "PrometheusView.h"
-#include "Preload.h"
 #include "Sandbox.h"
 
 namespace {
@@ -92,14 +92,9 @@ BENCHMARK(BM_Format)->Arg(2)->Arg(16)->Unit(benchmark::kMicrosecond);
 
 int main(int argc, char** argv)
 {
-    setenv("PNLMON_NLFIX", PNLMON_BUILD_NLFIX, 0);
-    usbemu::EnsurePreload(argc, argv);
-    std::string error;
-    if (!sandbox::Enter(&error, true)) {
-        fprintf(stderr, "cannot enter the private namespace: %s\n", error.c_str());
+    if (!BenchSandbox::Enter(argc, argv)) {
         return 1;
     }
-    setenv("TMPDIR", sandbox::ScratchDir().c_str(), 1);
     // The packaged configuration: the driver's default log level into the
     // (private) log file.
     usbemu::EmulatedBus::instance();
