@@ -46,6 +46,7 @@
 #include "CimHost.h"
 #include "EmulatedBus.h"
 #include "ProcessStats.h"
+#include "QuietStdout.h"
 #include "Sandbox.h"
 #include "ServedProcess.h"
 #include "SoakMonitor.h"
@@ -64,29 +65,6 @@ const char kLog[] = "/var/log/pnlmon/pnlmon.log";
 const char kRotated[] = "/var/log/pnlmon/pnlmon.log.1";
 // Longer than the announcer's settle delay plus a refresh on a loaded machine.
 const auto kQuiet = 1500ms;
-
-// Standard output to /dev/null while alive: the driver prints its device
-// counts and change traces there on every enumeration.
-class QuietStdout {
-public:
-    QuietStdout()
-    {
-        fflush(stdout);
-        saved_ = dup(1);
-        int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-        dup2(null, 1);
-        close(null);
-    }
-    ~QuietStdout()
-    {
-        fflush(stdout);
-        dup2(saved_, 1);
-        close(saved_);
-    }
-
-private:
-    int saved_;
-};
 
 int ProcessThreads()
 {
