@@ -45,6 +45,7 @@
 #include "BusControl.h"
 #include "CimHost.h"
 #include "EmulatedBus.h"
+#include "IndicationChanges.h"
 #include "ProcessStats.h"
 #include "QuietStdout.h"
 #include "Sandbox.h"
@@ -82,13 +83,7 @@ int ProcessThreads()
 // deliver in no set order).
 std::vector<std::string> Changes(const std::vector<cimhost::HostIndication>& indications)
 {
-    std::vector<std::string> out;
-    for (const auto& ind : indications) {
-        const HostValue* source = ind.instance.find("SourceInstance");
-        const HostValue* id = source != nullptr && source->instance ? source->instance->find("DeviceID") : nullptr;
-        out.push_back((ind.instance.className() == "CIM_InstCreation" ? "+" : "-") +
-                      (id != nullptr ? id->text : std::string("?")));
-    }
+    std::vector<std::string> out = IndicationChanges::Of(indications);
     std::sort(out.begin(), out.end());
     return out;
 }
