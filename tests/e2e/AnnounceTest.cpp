@@ -61,7 +61,6 @@ MonitorSpec Monitor(const std::string& name, const std::string& serial, uint16_t
     return spec;
 }
 
-// "+id" for a creation, "-id" for a deletion.
 class AnnounceTest : public testing::Test {
 protected:
     void SetUp() override { configure("AnnounceChanges=immediate\n"); }
