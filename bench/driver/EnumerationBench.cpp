@@ -24,31 +24,15 @@
 #include <string>
 #include <vector>
 
+#include "BenchSandbox.h"
 #include "CpuMeter.h"
 #include "HoldMeter.h"
 #include "EmulatedBus.h"
-#include "InventoryFields.h"
-#include "MonitorSpec.h"
+#include "NumberedMonitors.h"
 #include "Sandbox.h"
 #include "display.h"
 
 namespace {
-
-void PlugMonitors(int count)
-{
-    usbemu::EmulatedBus& bus = usbemu::EmulatedBus::instance();
-    bus.unplugAll();
-    for (int i = 0; i < count; ++i) {
-        usbemu::MonitorSpec spec;
-        spec.name = "m" + std::to_string(i);
-        usbemu::InventoryFields fields;
-        char serial[16];
-        snprintf(serial, sizeof(serial), "%07d", i);
-        fields.serialNumber = serial;
-        spec.inventory = fields.bytes();
-        bus.plug(spec);
-    }
-}
 
 double ThreadCpuSeconds()
 {
@@ -123,7 +107,7 @@ void EmptyLog()
 void BM_DriverEnumeration(benchmark::State& state)
 {
     const int monitors = static_cast<int>(state.range(0));
-    PlugMonitors(monitors);
+    NumberedMonitors::Plug(monitors);
     EmptyLog();
     QuietStdout quiet;
     DisplayApi api;
@@ -172,7 +156,7 @@ void BM_DriverEnumeration(benchmark::State& state)
 void BM_DriverMemory(benchmark::State& state)
 {
     const int monitors = static_cast<int>(state.range(0));
-    PlugMonitors(monitors);
+    NumberedMonitors::Plug(monitors);
     QuietStdout quiet;
     for (auto _ : state) {
         state.PauseTiming();
@@ -220,7 +204,7 @@ bool Exchange(libusb_device_handle* h, unsigned char command, unsigned char sele
 void BareLibusb(benchmark::State& state, bool keepOpen)
 {
     const int monitors = static_cast<int>(state.range(0));
-    PlugMonitors(monitors);
+    NumberedMonitors::Plug(monitors);
     libusb_context* ctx = nullptr;
     libusb_init(&ctx);
     double cpu = 0;
@@ -300,15 +284,9 @@ BENCHMARK(BM_BareLibusbKeepOpen)->Arg(1)->Arg(4)->Arg(16)->Unit(benchmark::kMill
 
 int main(int argc, char** argv)
 {
-    // Run from the build tree, where the preload shim is not beside it.
-    setenv("PNLMON_NLFIX", PNLMON_BUILD_NLFIX, 0);
-    usbemu::EnsurePreload(argc, argv);
-    std::string error;
-    if (!sandbox::Enter(&error, true)) {
-        fprintf(stderr, "cannot enter the private namespace: %s\n", error.c_str());
+    if (!BenchSandbox::Enter(argc, argv)) {
         return 1;
     }
-    setenv("TMPDIR", sandbox::ScratchDir().c_str(), 1);
     // The driver logs everything (its default level) to
     // "/var/log/pnlmon/pnlmon.log", here on the private tmpfs, with the size
     // limit raised so that every line is written; or nothing with --log-off.

@@ -29,6 +29,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchSandbox.h"
 #include "CimHost.h"
 #include "EmulatedBus.h"
 #include "Sandbox.h"
@@ -207,14 +208,10 @@ BENCHMARK(BM_WatcherIdleCpu)->Arg(60)->Iterations(1)->Unit(benchmark::kMilliseco
 
 int main(int argc, char** argv)
 {
-    setenv("PNLMON_NLFIX", PNLMON_BUILD_NLFIX, 0);
-    usbemu::EnsurePreload(argc, argv);
-    std::string error;
-    if (!sandbox::Enter(&error, /*ownPids=*/true)) {
-        fprintf(stderr, "cannot enter the private namespaces: %s\n", error.c_str());
+    if (!BenchSandbox::Enter(argc, argv)) {
         return 1;
     }
-    setenv("TMPDIR", sandbox::ScratchDir().c_str(), 1);
+    std::string error;
     if (!usbemu::DeepenUeventQueues(4096, &error)) {
         fprintf(stderr, "uevent queues stay shallow: %s\n", error.c_str());
     }

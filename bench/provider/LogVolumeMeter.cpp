@@ -26,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchSandbox.h"
 #include "CimHost.h"
 #include "EmulatedBus.h"
 #include "Sandbox.h"
@@ -182,14 +183,9 @@ int main(int argc, char** argv)
         return failures == 0 ? 0 : 1;
     }
 
-    setenv("PNLMON_NLFIX", PNLMON_BUILD_NLFIX, 0);
-    usbemu::EnsurePreload(argc, argv);
-    std::string error;
-    if (!sandbox::Enter(&error, /*ownPids=*/true)) {
-        std::fprintf(stderr, "cannot enter the private namespaces: %s\n", error.c_str());
+    if (!BenchSandbox::Enter(argc, argv)) {
         return 1;
     }
-    setenv("TMPDIR", sandbox::ScratchDir().c_str(), 1);
     sandbox::WriteFile("/etc/pnlmon/pnlmon.conf", "AnnounceChanges=immediate\n");
     usbemu::EmulatedBus::instance();
     // The libraries' own prints go to standard error, the table alone to

@@ -18,6 +18,7 @@
 #include <iostream>
 #include <string>
 
+#include "BenchSandbox.h"
 #include "CimHost.h"
 #include "CpuMeter.h"
 #include "EmulatedBus.h"
@@ -95,15 +96,9 @@ BENCHMARK(BM_EnumerateInstances)->Arg(1)->Arg(4)->Arg(16)->Unit(benchmark::kMill
 
 int main(int argc, char** argv)
 {
-    // Run from the build tree, where the preload shim is not beside it.
-    setenv("PNLMON_NLFIX", PNLMON_BUILD_NLFIX, 0);
-    usbemu::EnsurePreload(argc, argv);
-    std::string error;
-    if (!sandbox::Enter(&error, /*ownPids=*/true)) {
-        fprintf(stderr, "cannot enter the private namespaces: %s\n", error.c_str());
+    if (!BenchSandbox::Enter(argc, argv)) {
         return 1;
     }
-    setenv("TMPDIR", sandbox::ScratchDir().c_str(), 1);
     // Both libraries log everything (the default level), every line written:
     // the size limit is raised.
     sandbox::WriteFile("/etc/pnlmon/log.conf", "MaxLength=4294967295\n");

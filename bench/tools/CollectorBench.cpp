@@ -15,30 +15,13 @@
 #include <cstdlib>
 #include <string>
 
+#include "BenchSandbox.h"
 #include "EmulatedBus.h"
-#include "InventoryFields.h"
-#include "MonitorSpec.h"
+#include "NumberedMonitors.h"
 #include "PrometheusView.h"
-#include "Preload.h"
 #include "Sandbox.h"
 
 namespace {
-
-void PlugMonitors(int count)
-{
-    usbemu::EmulatedBus& bus = usbemu::EmulatedBus::instance();
-    bus.unplugAll();
-    for (int i = 0; i < count; ++i) {
-        usbemu::MonitorSpec spec;
-        spec.name = "m" + std::to_string(i);
-        usbemu::InventoryFields fields;
-        char serial[16];
-        snprintf(serial, sizeof(serial), "%07d", i);
-        fields.serialNumber = serial;
-        spec.inventory = fields.bytes();
-        bus.plug(spec);
-    }
-}
 
 double ChildrenCpuSeconds()
 {
@@ -51,7 +34,7 @@ double ChildrenCpuSeconds()
 void BM_CollectorRun(benchmark::State& state)
 {
     const int monitors = static_cast<int>(state.range(0));
-    PlugMonitors(monitors);
+    NumberedMonitors::Plug(monitors);
     const std::string output = "--output=" + sandbox::ScratchDir() + "/pnlmon.prom";
     const double cpu0 = ChildrenCpuSeconds();
     for (auto _ : state) {
@@ -109,14 +92,9 @@ BENCHMARK(BM_Format)->Arg(2)->Arg(16)->Unit(benchmark::kMicrosecond);
 
 int main(int argc, char** argv)
 {
-    setenv("PNLMON_NLFIX", PNLMON_BUILD_NLFIX, 0);
-    usbemu::EnsurePreload(argc, argv);
-    std::string error;
-    if (!sandbox::Enter(&error, true)) {
-        fprintf(stderr, "cannot enter the private namespace: %s\n", error.c_str());
+    if (!BenchSandbox::Enter(argc, argv)) {
         return 1;
     }
-    setenv("TMPDIR", sandbox::ScratchDir().c_str(), 1);
     // The packaged configuration: the driver's default log level into the
     // (private) log file.
     usbemu::EmulatedBus::instance();

@@ -149,26 +149,39 @@ int MonitorFirmware::getDriver(unsigned interface, std::string& driver)
     return 0;
 }
 
-int MonitorFirmware::disconnectDriver(unsigned interface, FileId& unboundFile)
+int MonitorFirmware::interfaceCheckLocked(unsigned interface)
 {
-    std::lock_guard<std::mutex> guard(lock);
-    unboundFile = kNoFile;
     if (isGone) {
         return ENODEV;
     }
     if (interface >= holders.size()) {
         return EINVAL;
     }
+    return 0;
+}
+
+void MonitorFirmware::endClaimLocked(unsigned interface, FileId& unboundFile)
+{
     FileId holder = holderOf(interface);
-    if (holder != kNoFile) {
+    holders[interface] = kNoFile;
+    if (holder == kOtherProgram) {
+        holdEnds.reset();
+        rebindAfterHold = false;
+    } else {
+        unboundFile = holder;
+    }
+}
+
+int MonitorFirmware::disconnectDriver(unsigned interface, FileId& unboundFile)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    unboundFile = kNoFile;
+    if (int error = interfaceCheckLocked(interface)) {
+        return error;
+    }
+    if (holderOf(interface) != kNoFile) {
         // usbfs is a driver like any other: the claim of that file ends.
-        holders[interface] = kNoFile;
-        if (holder == kOtherProgram) {
-            holdEnds.reset();
-            rebindAfterHold = false;
-        } else {
-            unboundFile = holder;
-        }
+        endClaimLocked(interface, unboundFile);
         return 0;
     }
     if (interface != 0 || !driverBound()) {
@@ -185,11 +198,8 @@ int MonitorFirmware::connectDriver(unsigned interface, bool& bound)
 {
     std::lock_guard<std::mutex> guard(lock);
     bound = false;
-    if (isGone) {
-        return ENODEV;
-    }
-    if (interface >= holders.size()) {
-        return EINVAL;
+    if (int error = interfaceCheckLocked(interface)) {
+        return error;
     }
     if (holderOf(interface) != kNoFile || (interface == 0 && driverBound())) {
         return EBUSY;
@@ -222,11 +232,8 @@ int MonitorFirmware::disconnectClaim(unsigned interface, unsigned flags, const s
 {
     std::lock_guard<std::mutex> guard(lock);
     unboundFile = kNoFile;
-    if (isGone) {
-        return ENODEV;
-    }
-    if (interface >= holders.size()) {
-        return EINVAL;
+    if (int error = interfaceCheckLocked(interface)) {
+        return error;
     }
     FileId holder = holderOf(interface);
     std::string current = holder != kNoFile ? "usbfs" : (interface == 0 && driverBound() ? "usbhid" : "");
@@ -240,13 +247,7 @@ int MonitorFirmware::disconnectClaim(unsigned interface, unsigned flags, const s
         }
         if (holder != kNoFile) {
             if (holder != file) {
-                holders[interface] = kNoFile;
-                if (holder == kOtherProgram) {
-                    holdEnds.reset();
-                    rebindAfterHold = false;
-                } else {
-                    unboundFile = holder;
-                }
+                endClaimLocked(interface, unboundFile);
             }
         } else if (fire(FaultKind::DetachFails, std::nullopt)) {
             return EIO;

@@ -114,6 +114,12 @@ private:
     void expireHold();
     FileId holderOf(unsigned interface);
     int claimLocked(unsigned interface, FileId file);
+    // ENODEV once the monitor is gone, EINVAL for an interface it does not
+    // have, else 0.
+    int interfaceCheckLocked(unsigned interface);
+    // Ends the claim on the interface, which must be held; a file's claim
+    // goes to unboundFile, another program's hold just ends.
+    void endClaimLocked(unsigned interface, FileId& unboundFile);
 
     std::mutex lock;
     MonitorSpec monitor;

@@ -21,11 +21,11 @@
 
 #include "CimHost.h"
 #include "EmulatedBus.h"
+#include "IndicationChanges.h"
 #include "NamedProcess.h"
 #include "Sandbox.h"
 
 using cimhost::CimHost;
-using cimhost::HostValue;
 using usbemu::EmulatedBus;
 using usbemu::InventoryFields;
 using usbemu::MonitorSpec;
@@ -59,18 +59,6 @@ MonitorSpec Monitor(const std::string& name, const std::string& serial, uint16_t
     spec.pid = pid;
     spec.inventory = Fields(serial).bytes();
     return spec;
-}
-
-// "+id" for a creation, "-id" for a deletion.
-std::vector<std::string> Changes(const std::vector<cimhost::HostIndication>& indications)
-{
-    std::vector<std::string> out;
-    for (const auto& ind : indications) {
-        const HostValue* source = ind.instance.find("SourceInstance");
-        std::string id = source != nullptr && source->instance ? source->instance->find("DeviceID")->text : "?";
-        out.push_back((ind.instance.className() == "CIM_InstCreation" ? "+" : "-") + id);
-    }
-    return out;
 }
 
 class AnnounceTest : public testing::Test {
@@ -108,7 +96,7 @@ protected:
     std::vector<std::string> settled()
     {
         std::this_thread::sleep_for(kQuiet);
-        return Changes(host.indications().take());
+        return IndicationChanges::Of(host.indications().take());
     }
 
     CimHost host;

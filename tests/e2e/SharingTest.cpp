@@ -24,6 +24,7 @@
 
 #include "CimHost.h"
 #include "EmulatedBus.h"
+#include "IndicationChanges.h"
 #include "Sandbox.h"
 
 using cimhost::CimHost;
@@ -61,17 +62,6 @@ MonitorSpec Monitor(const std::string& name, const std::string& serial)
 EmulatedBus& Bus()
 {
     return EmulatedBus::instance();
-}
-
-std::vector<std::string> Changes(const std::vector<cimhost::HostIndication>& indications)
-{
-    std::vector<std::string> out;
-    for (const auto& ind : indications) {
-        const HostValue* source = ind.instance.find("SourceInstance");
-        std::string id = source != nullptr && source->instance ? source->instance->find("DeviceID")->text : "?";
-        out.push_back((ind.instance.className() == "CIM_InstCreation" ? "+" : "-") + id);
-    }
-    return out;
 }
 
 std::set<std::string> Ids(const cimhost::RequestResult& result)
@@ -206,7 +196,7 @@ protected:
     std::vector<std::string> settled()
     {
         std::this_thread::sleep_for(kQuiet);
-        return Changes(host.indications().take());
+        return IndicationChanges::Of(host.indications().take());
     }
 
     // Lines of the driver's log that contain text.

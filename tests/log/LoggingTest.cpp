@@ -217,14 +217,20 @@ TEST_F(Logging, WideMessagesAreConvertedOrDropped)
     EXPECT_EQ(Message(lines[0]), "wide text 3");
 }
 
+// Logs five lines of 1000 'a's: more than a MaxLength of 4096 holds.
+static void LogPastTheLimit()
+{
+    std::string chunk(1000, 'a');
+    for (int i = 0; i < 5; ++i) {
+        Log(LEVEL_INFO, "%s", chunk.c_str());
+    }
+}
+
 TEST_F(Logging, StaysFullWhileTheFileIsAtItsLimit)
 {
     sandbox::WriteFile(kConf, "MaxLength=4096\n");
     auto child = sandbox::RunInChild([] {
-        std::string chunk(1000, 'a');
-        for (int i = 0; i < 5; ++i) {
-            Log(LEVEL_INFO, "%s", chunk.c_str());
-        }
+        LogPastTheLimit();
         // The file now holds more than 4096 bytes: the next line finds it full,
         // and so does one after a look at its size.
         Log(LEVEL_INFO, "dropped");
@@ -256,10 +262,7 @@ TEST_F(Logging, FullEndsOnceTheFileIsTruncatedOrRemoved)
 {
     sandbox::WriteFile(kConf, "MaxLength=4096\n");
     auto child = sandbox::RunInChild([] {
-        std::string chunk(1000, 'a');
-        for (int i = 0; i < 5; ++i) {
-            Log(LEVEL_INFO, "%s", chunk.c_str());
-        }
+        LogPastTheLimit();
         Log(LEVEL_INFO, "dropped");
         if (!Logger::GetInstance().GetFileHandler().IsFull()) {
             return 1;
@@ -281,9 +284,7 @@ TEST_F(Logging, FullEndsOnceTheFileIsTruncatedOrRemoved)
             return 4;
         }
         // Full again, then removed (rotated by renaming): a new file.
-        for (int i = 0; i < 5; ++i) {
-            Log(LEVEL_INFO, "%s", chunk.c_str());
-        }
+        LogPastTheLimit();
         if (!Logger::GetInstance().GetFileHandler().IsFull() || unlink(kLog) != 0) {
             return 5;
         }

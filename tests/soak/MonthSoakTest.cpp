@@ -45,7 +45,9 @@
 #include "BusControl.h"
 #include "CimHost.h"
 #include "EmulatedBus.h"
+#include "IndicationChanges.h"
 #include "ProcessStats.h"
+#include "QuietStdout.h"
 #include "Sandbox.h"
 #include "ServedProcess.h"
 #include "SoakMonitor.h"
@@ -65,29 +67,6 @@ const char kRotated[] = "/var/log/pnlmon/pnlmon.log.1";
 // Longer than the announcer's settle delay plus a refresh on a loaded machine.
 const auto kQuiet = 1500ms;
 
-// Standard output to /dev/null while alive: the driver prints its device
-// counts and change traces there on every enumeration.
-class QuietStdout {
-public:
-    QuietStdout()
-    {
-        fflush(stdout);
-        saved_ = dup(1);
-        int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-        dup2(null, 1);
-        close(null);
-    }
-    ~QuietStdout()
-    {
-        fflush(stdout);
-        dup2(saved_, 1);
-        close(saved_);
-    }
-
-private:
-    int saved_;
-};
-
 int ProcessThreads()
 {
     int count = 0;
@@ -104,13 +83,7 @@ int ProcessThreads()
 // deliver in no set order).
 std::vector<std::string> Changes(const std::vector<cimhost::HostIndication>& indications)
 {
-    std::vector<std::string> out;
-    for (const auto& ind : indications) {
-        const HostValue* source = ind.instance.find("SourceInstance");
-        const HostValue* id = source != nullptr && source->instance ? source->instance->find("DeviceID") : nullptr;
-        out.push_back((ind.instance.className() == "CIM_InstCreation" ? "+" : "-") +
-                      (id != nullptr ? id->text : std::string("?")));
-    }
+    std::vector<std::string> out = IndicationChanges::Of(indications);
     std::sort(out.begin(), out.end());
     return out;
 }

@@ -42,6 +42,7 @@
 #include "CimHost.h"
 #include "EmulatedBus.h"
 #include "ProcessStats.h"
+#include "QuietStdout.h"
 #include "ServedProcess.h"
 #include "SoakMonitor.h"
 #include "Watchdog.h"
@@ -62,29 +63,6 @@ std::string Text(const cimhost::HostInstance& i, const std::string& name)
     const HostValue* v = i.find(name);
     return v != nullptr ? v->text : std::string();
 }
-
-// Points standard output at /dev/null while alive: the driver writes its
-// device counts and change traces there on every enumeration.
-class QuietStdout {
-public:
-    QuietStdout()
-    {
-        fflush(stdout);
-        saved_ = dup(1);
-        int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-        dup2(null, 1);
-        close(null);
-    }
-    ~QuietStdout()
-    {
-        fflush(stdout);
-        dup2(saved_, 1);
-        close(saved_);
-    }
-
-private:
-    int saved_;
-};
 
 struct Snapshot {
     long rssKiB = 0;
