@@ -1,8 +1,10 @@
 #include "ServedProcess.h"
 
+#include <chrono>
 #include <cstdio>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "Sandbox.h"
 
@@ -84,6 +86,11 @@ ServedProcess::Outcome ServedProcess::RunHere(const std::function<void(ServedPro
 
 ServedProcess::Outcome ServedProcess::Run(const std::function<void(ServedProcess&)>& body)
 {
+    // The emulator's threads may still be busy with what came before (an
+    // unplug, closes it notices a moment late). A lock one of them holds in
+    // mid-allocation at the fork stays locked in the child for good, so the
+    // child is forked once they have had time to go idle.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
     sandbox::ChildResult child = sandbox::RunInChild([&body] { return Serve(body); });
     Outcome outcome;
     outcome.failures = child.exitCode;
