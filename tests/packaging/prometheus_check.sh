@@ -115,7 +115,11 @@ cat >"$sandboxed" <<SH
 #!/bin/sh
 set -e
 for d in /tmp $textfile /var/log/pnlmon; do mount --bind "\$d" "\$d"; done
-mount -o remount,bind,ro /
+# / and any folder mounted apart below it (the package check's overlays).
+for d in / /etc /usr /var; do
+  [ "\$d" = / ] || mountpoint -q "\$d" || continue
+  mount -o remount,bind,ro "\$d"
+done
 if touch /etc/pnlmon/.probe 2>/dev/null; then rm -f /etc/pnlmon/.probe; echo "the sandbox is not read-only" >&2; exit 70; fi
 exec setpriv --no-new-privs --bounding-set=-all --inh-caps=-all --ambient-caps=-all $exec_start
 SH
