@@ -243,7 +243,10 @@ expect node_textfile_scrape_error "" 0
 expect pnlmon_monitors_attached "" 3
 # Quote, backslash, line feed and 0xFF, as the terminal views show them.
 expect pnlmon_monitor_backlight_fault 'device_id="7427-A10-SR\"\\\\\\x0a\\xff\\x01"' 1
-expect pnlmon_monitor_backlight_fault 'duplicate="2"' 0
+# The two blank identities get keys of their own, from their USB places.
+ids=$(grep '^pnlmon_monitor_info{' "$m/scrape.txt" | grep -o 'device_id="[^"]*"' | sort -u)
+[ "$(grep -c . <<<"$ids")" = 3 ] || fail "/metrics: not three device ids: $ids"
+[ "$(grep -c '@1-[0-9.]*"$' <<<"$ids")" = 2 ] || fail "/metrics: the blank monitors' keys lack their places: $ids"
 [ "$(grep -c '^pnlmon_monitor_info{' "$m/scrape.txt")" = 3 ] || fail "/metrics: not three info series"
 
 # ------------------------------------------------------ flash utility running
