@@ -160,8 +160,10 @@ void FileLogHandler::Log(LogRecord& record)
 {
     int level = static_cast<int>(record.GetLevel());
     bool configured = level <= static_cast<int>(m_Level);
-    // A console destination already shows the line on standard error.
-    bool mirrored = level <= m_MirrorLevel.load() && !(configured && m_IsConsole);
+    // A console destination already shows the line on standard error. A
+    // mirror at LEVEL_OFF is no mirror, not even for an "Off" record.
+    int mirror = m_MirrorLevel.load();
+    bool mirrored = mirror > static_cast<int>(LEVEL_OFF) && level <= mirror && !(configured && m_IsConsole);
     if (!configured && !mirrored) {
         return;
     }

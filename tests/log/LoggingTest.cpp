@@ -384,8 +384,12 @@ TEST_F(Logging, MirrorToStandardErrorLeavesTheConfiguredDestinationAlone)
         LogQuick(LEVEL_TRACE, "a trace line");
         LogMirrorToStandardError(LEVEL_OFF);
         LogQuick(LEVEL_DEBUG, "after the mirror");
+        LogQuick(LEVEL_OFF, "an off record");
         return 0;
     });
+    // An "Off" record goes to the file whatever its level, never to a mirror
+    // that is off.
+    EXPECT_EQ(child.err.find("an off record"), std::string::npos) << child.err;
     EXPECT_NE(child.err.find("\tError\tan error\r\n"), std::string::npos) << child.err;
     EXPECT_NE(child.err.find("\tDebug\ta debug line\r\n"), std::string::npos) << child.err;
     EXPECT_EQ(child.err.find("a trace line"), std::string::npos);
@@ -394,6 +398,7 @@ TEST_F(Logging, MirrorToStandardErrorLeavesTheConfiguredDestinationAlone)
     ASSERT_TRUE(sandbox::ReadFile(kLog, file));
     EXPECT_NE(file.find("\tError\tan error\r\n"), std::string::npos) << file;
     EXPECT_EQ(file.find("debug"), std::string::npos) << file;
+    EXPECT_NE(file.find("\tOff  \tan off record\r\n"), std::string::npos) << file;
 
     // A console destination shows each line once.
     sandbox::WriteFile(kConf, "IsConsole=1\nLevel=2\n");
