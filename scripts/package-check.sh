@@ -82,7 +82,9 @@ step_debian_build() {
 }
 
 step_lintian() {
-  lintian --pedantic "$work"/deb/*.changes >"$work/lintian.txt" 2>&1 || true
+  # lintian leaves files of its own in its temporary folder: give it one of ours.
+  mkdir -p "$work/lintian-tmp"
+  TMPDIR="$work/lintian-tmp" lintian --pedantic "$work"/deb/*.changes >"$work/lintian.txt" 2>&1 || true
   lint_e=$(grep -c '^E: ' "$work/lintian.txt" || true)
   lint_w=$(grep -c '^W: ' "$work/lintian.txt" || true)
   echo "lintian: $lint_e errors, $lint_w warnings ($(grep -c '^[IPX]: ' "$work/lintian.txt" || true) notes)"
