@@ -6,25 +6,25 @@
 set(PNLMON_CONF_DIR "/etc/pnlmon")
 set(PNLMON_LOG_DIR "/var/log/pnlmon")
 
-# udev reads its rules from its own folder, not from under the prefix.
-if(NOT DEFINED CACHE{PNLMON_UDEV_RULES_DIR})
-  pkg_get_variable(_pnlmon_udevdir udev udevdir)
-  if(NOT _pnlmon_udevdir)
-    set(_pnlmon_udevdir "/lib/udev")
+# udev and systemd read the files of packages from folders of their own, not
+# from under the prefix: the folder their pkg-config file names (VARIABLE of
+# PACKAGE) with SUFFIX appended, else FALLBACK. A value given on the command
+# line or in the cache is kept.
+function(pnlmon_system_dir name package variable fallback suffix doc)
+  if(DEFINED CACHE{${name}})
+    return()
   endif()
-  set(PNLMON_UDEV_RULES_DIR "${_pnlmon_udevdir}/rules.d" CACHE PATH
-      "Folder the udev rule 60-pnlmon.rules is installed into")
-endif()
+  pkg_get_variable(_pnlmon_dir ${package} ${variable})
+  if(NOT _pnlmon_dir)
+    set(_pnlmon_dir "${fallback}")
+  endif()
+  set(${name} "${_pnlmon_dir}${suffix}" CACHE PATH "${doc}")
+endfunction()
 
-# systemd reads the units of packages from its own folder.
-if(NOT DEFINED CACHE{PNLMON_SYSTEMD_UNIT_DIR})
-  pkg_get_variable(_pnlmon_unitdir systemd systemdsystemunitdir)
-  if(NOT _pnlmon_unitdir)
-    set(_pnlmon_unitdir "/lib/systemd/system")
-  endif()
-  set(PNLMON_SYSTEMD_UNIT_DIR "${_pnlmon_unitdir}" CACHE PATH
-      "Folder the units pnlmon-metrics.service and .timer are installed into")
-endif()
+pnlmon_system_dir(PNLMON_UDEV_RULES_DIR udev udevdir "/lib/udev" "/rules.d"
+  "Folder the udev rule 60-pnlmon.rules is installed into")
+pnlmon_system_dir(PNLMON_SYSTEMD_UNIT_DIR systemd systemdsystemunitdir "/lib/systemd/system" ""
+  "Folder the units pnlmon-metrics.service and .timer are installed into")
 
 # The folder node_exporter's textfile collector reads (its
 # --collector.textfile.directory); the metrics service writes pnlmon.prom
