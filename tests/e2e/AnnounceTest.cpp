@@ -4,8 +4,6 @@
 // in the middle of requests, and while a flash utility runs.
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -37,6 +35,12 @@ const char kNs[] = "root/cimv2";
 const char kClass[] = "QAV_Display";
 // Longer than the announcer's settle delay plus a refresh on a loaded machine.
 const auto kQuiet = 1500ms;
+
+// A process the driver takes for a monitor firmware-flash utility.
+pid_t StartFlasher()
+{
+    return NamedProcess::Start("/bin/sleep", "kap_config", {"60"});
+}
 
 InventoryFields Fields(const std::string& serial)
 {
@@ -186,7 +190,7 @@ TEST_F(AnnounceTest, DisableDeactivateAndCleanupEndTheAnnouncer)
 TEST_F(AnnounceTest, FlashUtilityAcrossAPlugIsAnnouncedAfterItEnds)
 {
     subscribe();
-    pid_t flasher = NamedProcess::Start("/bin/sleep", "kap_config", {"60"});
+    pid_t flasher = StartFlasher();
     ASSERT_GT(flasher, 0);
     EmulatedBus::instance().plug(Monitor("flashed", "4000001"));
     std::this_thread::sleep_for(2500ms);  // two retries
@@ -306,23 +310,6 @@ TEST_F(AnnounceTest, RandomPlugsPullsAndRequestsAlternatePerMonitor)
 
 namespace {
 
-void Flasher(pid_t& pid)
-{
-    pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        execl("/bin/sleep", "kap_config", "60", static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    std::this_thread::sleep_for(100ms);
-}
-
-void EndFlasher(pid_t pid)
-{
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-}
-
 std::string LogText()
 {
     std::string text;
@@ -393,10 +380,11 @@ TEST_F(AnnounceTest, AFlashUtilityAtTheRestartDefersTheBaseline)
     pid_t flasher = 0;
     // The object manager comes back while the utility runs: the bus cannot
     // be listed, so the first enumeration after it is the baseline.
-    auto status = host.restartWithSubscriptions([&flasher] { Flasher(flasher); });
+    auto status = host.restartWithSubscriptions([&flasher] { flasher = StartFlasher(); });
     ASSERT_TRUE(status.ok()) << status.message;
     std::this_thread::sleep_for(1500ms);  // a retry while the utility runs
-    EndFlasher(flasher);
+    ASSERT_GT(flasher, 0);
+    NamedProcess::Stop(flasher);
     EXPECT_TRUE(settled().empty());
     std::this_thread::sleep_for(1s);  // the announcer's retry after the utility
     EXPECT_TRUE(settled().empty());
@@ -413,11 +401,12 @@ TEST_F(AnnounceTest, AFlashUtilityAtTheRestartDefersTheBaseline)
     // utility ended announces nothing.
     ASSERT_TRUE(host.unload());
     configure("");
-    ASSERT_TRUE(host.restartWithSubscriptions([&flasher] { Flasher(flasher); }).ok());
+    ASSERT_TRUE(host.restartWithSubscriptions([&flasher] { flasher = StartFlasher(); }).ok());
     auto during = host.enumerateInstanceNames(kNs, kClass);
     EXPECT_TRUE(during.ok());
     EXPECT_TRUE(during.paths.empty());
-    EndFlasher(flasher);
+    ASSERT_GT(flasher, 0);
+    NamedProcess::Stop(flasher);
     auto after = host.enumerateInstanceNames(kNs, kClass);
     ASSERT_TRUE(after.ok());
     EXPECT_EQ(2u, after.paths.size());

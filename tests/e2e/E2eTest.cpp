@@ -13,8 +13,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <fstream>
-#include <sstream>
 #include <map>
 #include <mutex>
 #include <set>
@@ -495,10 +493,8 @@ TEST_F(E2eTest, MonitorControlBytesReachClientsAndTheLogEscaped)
     EXPECT_EQ("root/cimv2:QAV_Display.DeviceID=\"7427-A10-1\\\\x1b\\\\x0a\\\\xff\\\\x7f\\\\\\\"\"",
               Text(came[0].instance, "SourceInstanceModelPath"));
 
-    std::ifstream in("/var/log/pnlmon/pnlmon.log", std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
-    const std::string log = all.str();
+    std::string log;
+    sandbox::ReadFile("/var/log/pnlmon/pnlmon.log", log);
     EXPECT_NE(std::string::npos, log.find("\tserialNumber: 1\\x1b\\x0a\\xff\\x7f\\\"\r\n"));
     EXPECT_NE(std::string::npos, log.find("\tDisplayProvider::DisplayCreated(7427,A10,1\\x1b\\x0a\\xff\\x7f\\\")\r\n"));
     for (char raw : {'\x1b', '\xff', '\x7f'}) {

@@ -28,9 +28,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <malloc.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -46,6 +44,7 @@
 #include "CimHost.h"
 #include "EmulatedBus.h"
 #include "IndicationChanges.h"
+#include "NamedProcess.h"
 #include "ProcessStats.h"
 #include "QuietStdout.h"
 #include "Sandbox.h"
@@ -114,17 +113,19 @@ LogState LookAtLog(const timespec& since)
     }
     state.size = static_cast<long long>(status.st_size);
     state.written = status.st_mtim.tv_sec > since.tv_sec ||
-                    (status.st_mtim.tv_sec == since.tv_sec && status.st_mtim.tv_nsec > since.tv_nsec);
+                    (status.st_mtim.tv_sec == since.tv_sec && status.st_mtim.tv_nsec >= since.tv_nsec);
     std::string text;
     sandbox::ReadFile(kLog, text);
     state.whole = text.empty() || (text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0);
     return state;
 }
 
+// On the clock the kernel stamps files with: a write after Now() never shows
+// an older modification time (the precise clock may run up to a tick ahead).
 timespec Now()
 {
     timespec now;
-    clock_gettime(CLOCK_REALTIME, &now);
+    clock_gettime(CLOCK_REALTIME_COARSE, &now);
     return now;
 }
 
@@ -282,16 +283,11 @@ void Month::hourly()
 void Month::flashSession(bool plugMeanwhile)
 {
     ++flashSessions_;
-    pid_t flasher = fork();
+    pid_t flasher = NamedProcess::Start("/bin/sleep", "kap_config", {"600"});
     if (flasher < 0) {
-        fail("fork");
+        fail("starting the flash utility");
         return;
     }
-    if (flasher == 0) {
-        execl("/bin/sleep", "kap_config", "600", static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    std::this_thread::sleep_for(100ms);
     // Plugged while the utility runs: announced once it has ended.
     if (plugMeanwhile) {
         plug(3, true);
@@ -301,8 +297,7 @@ void Month::flashSession(bool plugMeanwhile)
     if (!host_.indications().snapshot().empty()) {
         fail("an indication while the flash utility runs");
     }
-    kill(flasher, SIGKILL);
-    waitpid(flasher, nullptr, 0);
+    NamedProcess::Stop(flasher);
     collect("after a flash session");
 }
 

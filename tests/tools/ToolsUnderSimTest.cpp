@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "NamedProcess.h"
 #include "Sandbox.h"
 
 namespace {
@@ -350,14 +351,10 @@ TEST(ToolsUnderSim, PrometheusMetricsReplaceTheFileAfterGoodAndFailedReads)
 
     // A flash utility runs: the file is replaced by one that says so, with
     // no monitor values left from before; the exit status is the listing's.
-    pid_t utility = fork();
-    if (utility == 0) {
-        execl("/bin/sleep", "kap_config", "60", static_cast<char*>(nullptr));
-        _exit(127);
-    }
+    pid_t utility = NamedProcess::Start("/bin/sleep", "kap_config", {"60"});
+    ASSERT_GT(utility, 0);
     ToolRun flashing = Sim(two, {kInventory, "--prometheus", "--output", file});
-    kill(utility, SIGKILL);
-    waitpid(utility, nullptr, 0);
+    NamedProcess::Stop(utility);
     EXPECT_EQ(11, flashing.status) << flashing.err;
     ASSERT_TRUE(sandbox::ReadFile(file, text));
     EXPECT_EQ("pnlmon_read_success 0", Sample(text, "pnlmon_read_success "));

@@ -21,6 +21,14 @@ const std::chrono::seconds kShowLimit(30);
 pid_t NamedProcess::Start(const std::string& program, const std::string& argv0, const std::vector<std::string>& args,
                           const std::string* shown)
 {
+    // Built before the fork: the child of a process with other threads must
+    // not allocate (a lock another thread held at the fork stays locked).
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(argv0.c_str()));
+    for (const std::string& a : args) {
+        argv.push_back(const_cast<char*>(a.c_str()));
+    }
+    argv.push_back(nullptr);
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) {
         return -1;
@@ -33,12 +41,6 @@ pid_t NamedProcess::Start(const std::string& program, const std::string& argv0, 
     }
     if (pid == 0) {
         close(fds[0]);
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(argv0.c_str()));
-        for (const std::string& a : args) {
-            argv.push_back(const_cast<char*>(a.c_str()));
-        }
-        argv.push_back(nullptr);
         execv(program.c_str(), argv.data());
         int err = errno;
         ssize_t ignored = write(fds[1], &err, sizeof(err));
