@@ -233,7 +233,10 @@ paths)
 consumer)
   need_unpacked
   lib=$libdir/libvexdisplay.so.3
-  nm -DC --defined-only "$lib" | grep -q 'DisplayApi::DisplayApi()' ||
+  # Read whole first: grep -q leaving early would end nm with SIGPIPE, which
+  # pipefail takes for "not defined".
+  symbols=$(nm -DC --defined-only "$lib")
+  grep -q 'DisplayApi::DisplayApi()' <<<"$symbols" ||
     skip "libvexdisplay does not define DisplayApi yet"
 
   # CMake: find_package(vexdisplay) against the unpacked root.
