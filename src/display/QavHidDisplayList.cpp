@@ -18,7 +18,6 @@ QavHidDisplayList::QavHidDisplayList() : displayListener(nullptr), listFailed(fa
 QavHidDisplayList::~QavHidDisplayList()
 {
     clear();
-    prev_displays.clear();
     HidIo::usbExit();
     LogQuick(LEVEL_DEBUG, "QavHidDisplayList Destroyed");
 }

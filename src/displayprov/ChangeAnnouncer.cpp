@@ -105,14 +105,19 @@ bool ChangeAnnouncer::pauseForLock()
     return !stopRequested;
 }
 
-void ChangeAnnouncer::refreshSoon()
+void ChangeAnnouncer::retryLaterLocked()
 {
-    std::lock_guard<std::mutex> guard(lock);
     if (!pending) {
         pending = true;
         firstChange = std::chrono::steady_clock::now();
         due = firstChange + kFlashRetry;
     }
+}
+
+void ChangeAnnouncer::refreshSoon()
+{
+    std::lock_guard<std::mutex> guard(lock);
+    retryLaterLocked();
     wake.notify_all();
 }
 
@@ -186,11 +191,7 @@ void ChangeAnnouncer::run()
                 Log(LEVEL_DEBUG, "ChangeAnnouncer::run - flash utility running - trying again in %lld ms",
                     static_cast<long long>(kFlashRetry.count()));
                 std::lock_guard<std::mutex> guard(lock);
-                if (!pending) {
-                    pending = true;
-                    firstChange = std::chrono::steady_clock::now();
-                    due = firstChange + kFlashRetry;
-                }
+                retryLaterLocked();
             }
         }
         if (bft->detachThread != nullptr) {

@@ -75,6 +75,8 @@ private:
     void run();
     // Waits until a change has settled; false when stopping.
     bool waitForChange();
+    // With lock held: a refresh kFlashRetry from now, unless one is pending.
+    void retryLaterLocked();
 
     const CMPIBroker* broker;
     Refresh refresh;

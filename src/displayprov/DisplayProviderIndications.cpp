@@ -18,7 +18,6 @@
 
 using displayprov::kNameSpace;
 using displayprov::Status;
-using displayprov::Text;
 
 extern "C" {
 static CMPI_THREAD_RETURN CMPI_THREAD_CDECL indicateThread(void* parameter);

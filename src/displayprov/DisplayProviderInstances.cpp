@@ -14,7 +14,6 @@
 #include "log.h"
 
 using displayprov::Status;
-using displayprov::Text;
 
 namespace {
 

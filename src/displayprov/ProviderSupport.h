@@ -22,12 +22,6 @@ inline CMPIStatus Status(CMPIrc rc)
     return status;
 }
 
-// A text for a log line: an absent one prints as empty.
-inline const char* Text(const char* text)
-{
-    return text != nullptr ? text : "";
-}
-
 }  // namespace displayprov
 
 #endif
