@@ -58,3 +58,9 @@ double HoldMeter::LongestSeconds()
     std::lock_guard<std::mutex> guard(g_lock);
     return g_longest;
 }
+
+void HoldMeter::ResetLongest()
+{
+    std::lock_guard<std::mutex> guard(g_lock);
+    g_longest = 0;
+}

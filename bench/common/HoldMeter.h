@@ -16,6 +16,8 @@ public:
     static uint64_t Holds();
     // The longest single span so far, in seconds.
     static double LongestSeconds();
+    // Starts the longest hold afresh (each benchmark reports its own).
+    static void ResetLongest();
 };
 
 #endif

@@ -115,6 +115,7 @@ void BM_DriverEnumeration(benchmark::State& state)
     double cpu = 0;
     double metered = 0;
     double calls = 0;
+    HoldMeter::ResetLongest();
     double held0 = HoldMeter::HeldSeconds();
     double holds0 = static_cast<double>(HoldMeter::Holds());
     double wall = 0;

@@ -85,10 +85,10 @@ bool Simulator::hold(const std::string& name, double seconds, const std::string&
     if (pid < 0) {
         return false;
     }
-    char text[160];
-    snprintf(text, sizeof text, "%s (pid %ld) holds %s for %gs", as.empty() ? "pnlmon-sim-hold" : as.c_str(),
-             static_cast<long>(pid), name.c_str(), seconds);
-    say(text);
+    char duration[32];
+    snprintf(duration, sizeof duration, "%g", seconds);
+    say((as.empty() ? std::string("pnlmon-sim-hold") : as) + " (pid " + std::to_string(pid) + ") holds " + name +
+        " for " + duration + "s");
     return true;
 }
 
